@@ -14,9 +14,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include <opencv2/imgproc.hpp>
-
 #include "check.h"
+#include "image_convert.h"
 #include "morvik/config.h"
 #include "morvik/image.h"
 
@@ -276,11 +275,9 @@ bool PicoDetector::loadCascade(std::string path) {
 size_t PicoDetector::detect(const cv::Mat& image, std::vector<cv::Rect>& faces) {
   MV_CHECK(!cascade.empty());
   faces.clear();
-  if (image.empty()) return 0;
-  cv::Mat grey = image;
-  if (image.channels() >= 3) cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
   // The scan reads one byte per pixel; other pixel types hold no faces for it.
-  if (grey.type() != CV_8UC1) return 0;
+  cv::Mat grey;
+  if (morvik::toGrey8(image, grey) != 0) return 0;
 
   // The buffer was sized when the detector was built; the option may have
   // grown since. The angle indexes a 33-entry table.
