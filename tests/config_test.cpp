@@ -257,20 +257,24 @@ TEST(ResultCodes, MessagesAndVersion) {
   EXPECT_EQ(major, 0);
 }
 
+// Loads a fresh copy of the shared library whose start-up file is `path`,
+// capturing what it logs meanwhile.
+void* loadLibraryWithConfig(const std::string& path, std::string& log) {
+  setenv("MORVIK_CONFIG", path.c_str(), 1);
+  StreamCapture capture(std::clog);
+  void* library = dlopen(MORVIK_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  log = capture.text();
+  unsetenv("MORVIK_CONFIG");
+  return library;
+}
+
 // The start-up load runs while the library is being loaded: a broken file
 // must be reported, not thrown into the host.
 TEST(StartupLoad, BrokenFileKeepsDefaultsAndOptionsWork) {
   const std::string path = scratchPath("broken.json");
   std::ofstream(path) << "{ \"image\": ";
-  setenv("MORVIK_CONFIG", path.c_str(), 1);
-  void* library = nullptr;
   std::string log;
-  {
-    StreamCapture capture(std::clog);
-    library = dlopen(MORVIK_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    log = capture.text();
-  }
-  unsetenv("MORVIK_CONFIG");
+  void* library = loadLibraryWithConfig(path, log);
   ASSERT_NE(library, nullptr) << dlerror();
   EXPECT_EQ(log.rfind("Loading config " + path + "\nCan't load config " + path + ": ", 0), 0u) << log;
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
@@ -294,15 +298,8 @@ TEST(StartupLoad, BrokenFileKeepsDefaultsAndOptionsWork) {
 TEST(StartupLoad, EnvironmentNamesTheStartupFile) {
   const std::string path = scratchPath("startup.json");
   std::ofstream(path) << R"({"pico": {"minsize": 64}})";
-  setenv("MORVIK_CONFIG", path.c_str(), 1);
-  void* library = nullptr;
   std::string log;
-  {
-    StreamCapture capture(std::clog);
-    library = dlopen(MORVIK_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    log = capture.text();
-  }
-  unsetenv("MORVIK_CONFIG");
+  void* library = loadLibraryWithConfig(path, log);
   ASSERT_NE(library, nullptr) << dlerror();
   EXPECT_EQ(log, "Loading config " + path + "\nLoaded pico.minsize = 64 ( default = 80 )\nLoaded config " + path + "\n");
   dlclose(library);
