@@ -113,6 +113,15 @@ TEST(MorvikInfoPrepare, WorkingImageFollowsTheParameters) {
   EXPECT_EQ(prepared.rescale, 2.0);
 }
 
+TEST(MorvikInfoPrepare, OwnSizeIsTheLoadedImageWithoutACopy) {
+  MorvikInfo info(mv::FindLBP);
+  ASSERT_EQ(info.loadImage(cv::Mat(80, 60, CV_8UC3, cv::Scalar(1, 2, 3))), 0);
+  PreparedImage prepared;
+  ASSERT_EQ(info.prepareImage(PreparedParams(), prepared), 0);
+  EXPECT_EQ(prepared.image.data, info.image().data);
+  EXPECT_EQ(prepared.rescale, 0.0);
+}
+
 TEST(MorvikInfoFaces, LargestFirstAndCappedWithEyesInside) {
   MorvikInfo info(mv::FindLBP);
   ASSERT_EQ(info.loadImage(photo("faces/2007_007763.jpg")), 0);
