@@ -40,8 +40,17 @@ using MmodNet = dlib::loss_mmod<dlib::con<1, 9, 9, 1, 1,
 // Runs the calling thread's network of type Net, loading it from
 // "dlib.dnet" on first use. A missing or foreign model file throws
 // dlib::serialization_error and caches nothing.
+// Below this many rows or columns the network's first filters do not fit
+// the input and dlib stops with a fatal error (7 pixels for the single
+// level, 10 for the pyramid); such an image holds no detectable face.
+constexpr long kMinNetInput = 16;
+
 template <typename Net>
 int detectFaces(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& faces) {
+  if (image.nr() < kMinNetInput || image.nc() < kMinNetInput) {
+    faces.clear();
+    return 0;
+  }
   std::shared_ptr<Net> pnet = cachedModel<Net>([](Net& net) {
     dlib::deserialize(g_config.dlib_dnet) >> net;
     return true;

@@ -207,6 +207,25 @@ TEST(CnnFinders, NoFaceClearsTheList) {
   EXPECT_TRUE(faces.empty());
 }
 
+TEST(CnnFinders, TinyImagesHoldNoFace) {
+  // The networks' first filters need more rows and columns than these
+  // have; the answer is "no face", not dlib's fatal error (a second one of
+  // which would end the process).
+  CnnFindFaceAlgo full;
+  CnnLightFindFaceAlgo light;
+  CnnLightConfirmer confirmer(0);  // no scaling: the crop stays tiny
+  for (const cv::Size size : {cv::Size(1, 1), cv::Size(9, 9), cv::Size(800, 5), cv::Size(5, 800),
+                              cv::Size(15, 15)}) {
+    cv::Mat image(size, CV_8UC3, cv::Scalar(90, 120, 150));
+    std::vector<cv::Rect> faces = {cv::Rect(1, 1, 1, 1)};
+    EXPECT_EQ(full.findFaces(0, image, faces), -4) << size;
+    EXPECT_EQ(light.findFaces(0, image, faces), -4) << size;
+    EXPECT_TRUE(faces.empty());
+    cv::Rect candidate(0, 0, size.width, size.height);
+    EXPECT_EQ(confirmer.confirmFace(candidate, image, candidate), -4) << size;
+  }
+}
+
 // --- HOG ---------------------------------------------------------------------------
 
 TEST(HogFinder, FindsTwoFacesAndReplacesTheList) {
