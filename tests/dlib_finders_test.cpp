@@ -262,6 +262,17 @@ TEST(HogFinder, RejectsEmptyAndGreyImages) {
   EXPECT_EQ(rotated.size(), 2u);
 }
 
+TEST(HogFinder, TinyImagesHoldNoFace) {
+  DlibFindFaceAlgo hog;
+  PicoFindFaceAlgo pico;
+  for (const cv::Size size : {cv::Size(1, 1), cv::Size(800, 3), cv::Size(3, 800)}) {
+    cv::Mat image(size, CV_8UC3, cv::Scalar(90, 120, 150));
+    std::vector<cv::Rect> faces;
+    EXPECT_EQ(hog.findFaces(0, image, faces), -4) << size;
+    EXPECT_EQ(pico.findFaces(0, image, faces), -4) << size;
+  }
+}
+
 // --- Confirmer ---------------------------------------------------------------------
 
 TEST(Confirmer, ScalesOnlyWhenFarFromTarget) {
