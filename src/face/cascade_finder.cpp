@@ -1,0 +1,44 @@
+// Frontal faces from an OpenCV cascade, kept only when both eyes are seen.
+#include <vector>
+
+#include <opencv2/objdetect.hpp>
+
+#include "cascade_loader.h"
+#include "check.h"
+#include "eye_cascade.h"
+#include "image_convert.h"
+#include "morvik/config.h"
+#include "morvik/findface.h"
+#include "morvik/global_cache.h"
+
+int HaarFindFaceAlgo::findFaces(size_t, cv::Mat& image, std::vector<cv::Rect>& faces) {
+  if (image.cols == 0) return -1;
+  cv::Mat grey;
+  if (morvik::toGrey8(image, grey) != 0) return -1;
+  // OpenCV refuses a scale factor of 1 or less by throwing.
+  if (!(g_config.haar_face_scale_factor > 1.0f)) return -1;
+
+  // Both models are looked up on every call, whichever this instance uses.
+  auto lbp = cachedModel<cv::CascadeClassifier>(
+      [](cv::CascadeClassifier& c) { return morvik::loadCascade(c, g_config.haar_face_path_default); });
+  auto haar = cachedModel<cv::CascadeClassifier>(
+      [](cv::CascadeClassifier& c) { return morvik::loadCascade(c, g_config.haar_face_path_default_alt); });
+  cv::CascadeClassifier* cascade = lbp_ ? lbp.get() : haar.get();
+  if (cascade == nullptr) return -3;
+
+  std::vector<cv::Rect> candidates;
+  cascade->detectMultiScale(grey, candidates, static_cast<double>(g_config.haar_face_scale_factor),
+                            g_config.haar_face_min_neighbours, 0, g_config.haar_face_min_face,
+                            cv::Size(image.cols, image.rows));
+  if (candidates.empty()) return -4;
+
+  faces.clear();
+  faces.reserve(candidates.size());
+  mv::Point left{0, 0}, right{0, 0};
+  for (const cv::Rect& c : candidates) {
+    MV_CHECK(c.width != 0 && c.height != 0);
+    cv::Mat face = grey(c);
+    if (HaarExtractEyesInfo(face, &left, &right) == 0) faces.push_back(c);
+  }
+  return faces.empty() ? -4 : 0;
+}

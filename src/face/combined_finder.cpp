@@ -1,0 +1,129 @@
+// The chain of finders that a selection names, and the confirmation of
+// their candidates.
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "check.h"
+#include "morvik/config.h"
+#include "morvik/findface.h"
+
+namespace {
+
+void deleteMembers(std::vector<FindFaceAlgo*>& finders, std::vector<FaceConfirmer*>& confirmers) {
+  for (FindFaceAlgo* f : finders) delete f;
+  for (FaceConfirmer* c : confirmers) delete c;
+  finders.clear();
+  confirmers.clear();
+}
+
+// Keeps the faces that `confirmer` agrees with, each with the confirmer's
+// rectangle. The confirmer sees the face with a quarter of its width as
+// margin on every side (less where the image starts).
+void confirmFaces(FaceConfirmer& confirmer, const cv::Mat& image, std::vector<rotrect>& faces) {
+  std::vector<rotrect> kept;
+  kept.reserve(faces.size());
+  for (const rotrect& face : faces) {
+    const cv::Rect& r = face.rect;
+    const int q = r.width >> 2;
+    const int mx = std::min(r.x, q);
+    const int my = std::min(r.y, q);
+    cv::Rect area(r.x - mx, r.y - my, r.width + mx + q, r.height + my + q);
+    correctBorders(area, image);
+    // A candidate outside the image has nothing around it to confirm.
+    if (area.width <= 0 || area.height <= 0) continue;
+    cv::Rect candidate(mx, my, r.width, r.height);
+    if (confirmer.confirmFace(candidate, image(area), candidate) != 0) continue;
+    rotrect confirmed;
+    confirmed.angle = face.angle;
+    confirmed.rect = cv::Rect(r.x - mx + candidate.x, r.y - my + candidate.y, candidate.width, candidate.height);
+    kept.push_back(confirmed);
+  }
+  faces.swap(kept);
+}
+
+}  // namespace
+
+DefaultFindFaceAlgo::DefaultFindFaceAlgo(mv::FindFaceAlgoType type) : type_(type) {
+  try {
+    if (type == mv::FindConfirm) {
+      if (FindFaceAlgo* light = newCnnFinder(true)) finders_.push_back(light);
+      return;
+    }
+    const bool confirm = (type & mv::FindConfirm) != 0;
+    // Members in chain order; a finder that is not available is left out.
+    auto add = [&](std::unique_ptr<FindFaceAlgo> finder, const int* width) {
+      if (!finder) return;
+      std::unique_ptr<FaceConfirmer> confirmer;
+      if (confirm && width != nullptr) confirmer.reset(new CnnLightConfirmer(*width));
+      finders_.reserve(finders_.size() + 1);
+      if (confirm) confirmers_.reserve(confirmers_.size() + 1);
+      finders_.push_back(finder.release());
+      if (confirm) confirmers_.push_back(confirmer.release());
+    };
+    if (type & mv::FindPico) add(std::make_unique<PicoFindFaceAlgo>(), &g_config.confirmer_pico);
+    if (type & mv::FindLBP) add(std::make_unique<HaarFindFaceAlgo>(true), &g_config.confirmer_lbp);
+    if (type & mv::FindHaar) add(std::make_unique<HaarFindFaceAlgo>(false), &g_config.confirmer_haar);
+    if (type & mv::FindDlib) add(std::make_unique<DlibFindFaceAlgo>(), &g_config.confirmer_dlib);
+    if (type & mv::FindCNN) {
+      std::unique_ptr<FindFaceAlgo> cnn(newCnnFinder(false));
+      FindFaceAlgo* raw = cnn.get();
+      add(std::move(cnn), nullptr);  // network results are never confirmed
+      cnn_ = raw;
+    }
+  } catch (...) {
+    deleteMembers(finders_, confirmers_);
+    throw;
+  }
+}
+
+DefaultFindFaceAlgo::~DefaultFindFaceAlgo() { deleteMembers(finders_, confirmers_); }
+
+void DefaultFindFaceAlgo::addFinder(FindFaceAlgo* finder, FaceConfirmer* confirmer) {
+  std::unique_ptr<FindFaceAlgo> f(finder);
+  std::unique_ptr<FaceConfirmer> c(confirmer);
+  if (!f) return;
+  // Confirmers stay index-aligned with the finders once there is one.
+  const bool aligned = c || !confirmers_.empty();
+  finders_.reserve(finders_.size() + 1);
+  if (aligned) confirmers_.reserve(finders_.size() + 1);
+  if (aligned) confirmers_.resize(finders_.size(), nullptr);
+  finders_.push_back(f.release());
+  if (aligned) confirmers_.push_back(c.release());
+}
+
+std::vector<PreparedParams> DefaultFindFaceAlgo::getScales(const cv::Mat& image) {
+  std::vector<PreparedParams> scales;
+  for (FindFaceAlgo* a : finders_) {
+    std::vector<PreparedParams> algoparams = a->getScales(image);
+    MV_CHECK((a == cnn_ || algoparams.size() == 2) || algoparams.size() == 1);
+    scales.insert(scales.end(), algoparams.begin(), algoparams.end());
+  }
+  return scales;
+}
+
+int DefaultFindFaceAlgo::findFaces(size_t, cv::Mat&, std::vector<cv::Rect>&) { return -12; }
+
+int DefaultFindFaceAlgo::findFaces(size_t index, cv::Mat& image, std::vector<rotrect>& faces) {
+  FindFaceAlgo* algo = index < finders_.size() ? finders_[index] : cnn_;
+  // No member owns this scale (the light network alone offers a second
+  // scale that nothing answers): nothing found, nothing touched.
+  if (algo == nullptr) return -4;
+
+  int rc = algo->findFaces(index, image, faces);
+  if (rc == -12) {
+    std::vector<cv::Rect> rects;
+    rc = algo->findFaces(index, image, rects);
+    if (rc == 0) {
+      faces.resize(rects.size());
+      for (size_t i = 0; i < rects.size(); ++i) {
+        faces[i].angle = 0.0;
+        faces[i].rect = rects[i];
+      }
+    }
+  }
+  if (rc != 0) return rc;
+
+  if (index < confirmers_.size() && confirmers_[index] != nullptr) confirmFaces(*confirmers_[index], image, faces);
+  return faces.empty() ? -4 : 0;
+}

@@ -1,0 +1,107 @@
+// The 68-point landmark model and what is derived from its shapes: eye
+// centres and the rectangle that encloses a face's landmarks.
+#include <dlib/image_processing/shape_predictor.h>
+#include <dlib/serialize.h>
+
+#include "check.h"
+#include "morvik/config.h"
+#include "morvik/dlib_wrappers.h"
+#include "morvik/global_cache.h"
+
+namespace {
+
+// Eye centres are means over landmarks 36-47.
+constexpr unsigned long kMinLandmarks = 48;
+
+// One predictor per thread, shared by every landmark user (eye fallback,
+// alignment and descriptors), so the model file is read once per thread.
+std::shared_ptr<dlib::shape_predictor> landmarkModel() {
+  auto model = cachedModel<dlib::shape_predictor>([](dlib::shape_predictor& sp) {
+    dlib::deserialize(g_config.dlib_shape) >> sp;
+    // A model without both eye outlines cannot serve this library; refuse it
+    // here rather than read past its points later.
+    if (sp.num_parts() < kMinLandmarks)
+      throw dlib::serialization_error("The landmark model in " + g_config.dlib_shape +
+                                      " has fewer than 48 points.");
+    return true;
+  });
+  MV_CHECK(model);
+  return model;
+}
+
+mv::Point meanPoint(const dlib::full_object_detection& shape, unsigned long first) {
+  int64_t sx = 0, sy = 0;
+  for (unsigned long i = first; i < first + 6; ++i) {
+    sx += shape.part(i).x();
+    sy += shape.part(i).y();
+  }
+  mv::Point p;
+  p.x = static_cast<int32_t>(sx / 6);
+  p.y = static_cast<int32_t>(sy / 6);
+  return p;
+}
+
+}  // namespace
+
+dlib::full_object_detection dlib_get_shape(dlib::cv_image<dlib::bgr_pixel>& image, dlib::rectangle& rect) {
+  std::shared_ptr<dlib::shape_predictor> sp = landmarkModel();
+  return (*sp)(image, rect);
+}
+
+dlib::full_object_detection dlib_get_shape(cv::Mat& image, cv::Rect& rect) {
+  dlib::cv_image<dlib::bgr_pixel> view(image);
+  dlib::rectangle r(rect.x, rect.y, rect.x + rect.width, rect.y + rect.height);
+  return dlib_get_shape(view, r);
+}
+
+void dlib_get_eyes(dlib::full_object_detection& shape, mv::Point& left_eye, mv::Point& right_eye) {
+  // A shape without eye outlines (not from this library's model) has no
+  // eyes to report.
+  if (shape.num_parts() < kMinLandmarks) {
+    left_eye = mv::Point{0, 0};
+    right_eye = mv::Point{0, 0};
+    return;
+  }
+  left_eye = meanPoint(shape, 36);
+  right_eye = meanPoint(shape, 42);
+}
+
+void dlib_get_fullrect(dlib::full_object_detection& shape, dlib::rectangle& rect) {
+  rect = shape.get_rect();
+  for (unsigned long i = 0; i < shape.num_parts(); ++i) rect += shape.part(i);
+}
+
+bool DlibUpdateOptimalFaceRect(dlib::full_object_detection& shape, mv::Rectangle* rect) {
+  if (rect == nullptr) return false;
+  dlib::rectangle r;
+  dlib_get_fullrect(shape, r);
+  copyrect(*rect, r);
+  return true;
+}
+
+bool DlibUpdateOptimalFaceRect(cv::Mat& image, cv::Rect& rect) {
+  dlib::full_object_detection shape = dlib_get_shape(image, rect);
+  mv::Rectangle r{0, 0, 0, 0};
+  DlibUpdateOptimalFaceRect(shape, &r);
+  rect = cv::Rect(r.x, r.y, r.w, r.h);
+  return true;
+}
+
+mv::Point& copypoint(mv::Point& dst, const dlib::vector<long, 2>& src) {
+  dst.x = static_cast<int32_t>(src.x());
+  dst.y = static_cast<int32_t>(src.y());
+  return dst;
+}
+
+mv::Rectangle& copyrect(mv::Rectangle& dst, const dlib::rectangle& src) {
+  dst.x = static_cast<int32_t>(src.left());
+  dst.y = static_cast<int32_t>(src.top());
+  if (src.is_empty()) {
+    dst.w = 0;
+    dst.h = 0;
+  } else {
+    dst.w = static_cast<int32_t>(src.right() - src.left() + 1);
+    dst.h = static_cast<int32_t>(src.bottom() - src.top() + 1);
+  }
+  return dst;
+}
