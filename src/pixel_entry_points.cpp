@@ -90,7 +90,7 @@ MORVIK_API int MvExtractFacesPixels(const MvImage* image, MvFace* faces, size_t*
   if (image == nullptr || faces == nullptr || faces_size == nullptr || *faces_size == 0) {
     return MV_INVALID_ARGS;
   }
-  return guarded([&] {
+  return guarded([&]() -> int {
     cv::Mat bgr;
     int rc = toBgr(*image, bgr);
     if (rc != MV_OK) return rc;
@@ -111,7 +111,7 @@ MORVIK_API int MvExtractInfoPixels(const MvImage* image, const MvFace* faces, si
     return MV_INVALID_ARGS;
   }
   if (count == 0) return MV_NO_FACE;
-  return guarded([&] {
+  return guarded([&]() -> int {
     cv::Mat bgr;
     int rc = toBgr(*image, bgr);
     if (rc != MV_OK) return rc;
@@ -129,7 +129,7 @@ MORVIK_API int MvExtractInfoPixels(const MvImage* image, const MvFace* faces, si
 
 MORVIK_API int MvExtractVectorPixels(const MvImage* image, const MvFace* face, float* descriptor) {
   if (image == nullptr || face == nullptr || descriptor == nullptr) return MV_INVALID_ARGS;
-  return guarded([&] {
+  return guarded([&]() -> int {
     cv::Mat bgr;
     int rc = toBgr(*image, bgr);
     if (rc != MV_OK) return rc;
@@ -145,7 +145,7 @@ MORVIK_API int MvExtractVectorPixels(const MvImage* image, const MvFace* face, f
 MORVIK_API int MvDecodeImage(const void* bytes, size_t length, MvImage* image) {
   if (bytes == nullptr || length == 0 || image == nullptr) return MV_INVALID_ARGS;
   if (length > static_cast<size_t>(std::numeric_limits<int>::max())) return MV_PARSE_IMAGE;
-  return guarded([&] {
+  return guarded([&]() -> int {
     const cv::Mat encoded(1, static_cast<int>(length), CV_8UC1, const_cast<void*>(bytes));
     cv::Mat decoded;
     try {

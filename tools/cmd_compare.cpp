@@ -6,6 +6,7 @@
 #include "args.h"
 #include "commands.h"
 #include "finding.h"
+#include "json.h"
 #include "records.h"
 
 namespace cli {
