@@ -1,3 +1,83 @@
-// Placeholder until the CNN finders land.
-#include "morvik/findface.h"
-FindFaceAlgo* newCnnFinder(bool) { return nullptr; }
+// The CNN finders over the two MMOD detectors, the BGR-to-RGB conversion
+// they share with the confirmer, and the rule that turns network
+// detections into face rectangles. The networks themselves live in
+// cnn_full.cpp and cnn_light.cpp.
+#include "cnn_detections.h"
+#include "dlib_rect.h"
+#include "morvik/config.h"
+#include "morvik/dlib_wrappers.h"
+#include "morvik/image.h"
+
+namespace morvik {
+
+int keepConfidentFaces(const std::vector<dlib::mmod_rect>& detections, std::vector<cv::Rect>& faces) {
+  const double threshold = g_config.dlib_cnn_confidence;
+  faces.clear();
+  faces.reserve(detections.size());
+  for (const dlib::mmod_rect& d : detections) {
+    if (d.ignore || threshold > d.detection_confidence) continue;
+    faces.push_back(toCvRect(d.rect));
+  }
+  return static_cast<int>(faces.size());
+}
+
+}  // namespace morvik
+
+namespace {
+
+// The CNN scale: the image brought into [min, max]; none when the rule
+// leaves the image at its size.
+void appendCnnScale(const cv::Mat& image, int min, int max, std::vector<PreparedParams>& scales) {
+  PreparedParams params{};
+  if (getImagePrepareParams(image, min, max, params) == 0 && params.scale > 0.0) {
+    scales.push_back(params);
+  }
+}
+
+}  // namespace
+
+void cv2dlib(dlib::cv_image<dlib::bgr_pixel>& src, dlib::matrix<dlib::rgb_pixel>& dst) {
+  const long rows = src.nr(), cols = src.nc();
+  if (dst.nr() != rows || dst.nc() != cols) dst.set_size(rows, cols);
+  for (long r = 0; r < rows; ++r) {
+    const dlib::bgr_pixel* in = &src[r][0];
+    for (long c = 0; c < cols; ++c) {
+      dlib::rgb_pixel& out = dst(r, c);
+      out.red = in[c].red;
+      out.green = in[c].green;
+      out.blue = in[c].blue;
+    }
+  }
+}
+
+template <typename Fn, Fn detect>
+std::vector<PreparedParams> TCNNFindFaceAlgo<Fn, detect>::getScales(const cv::Mat& image) {
+  std::vector<PreparedParams> scales = FindFaceAlgo::getScales(image);
+  appendCnnScale(image, g_config.dlib_cnn_rescale_min, g_config.dlib_cnn_rescale_max, scales);
+  return scales;
+}
+
+template <typename Fn, Fn detect>
+int TCNNFindFaceAlgo<Fn, detect>::findFaces(size_t /*index*/, cv::Mat& image,
+                                            std::vector<cv::Rect>& faces) {
+  if (image.cols == 0) return -1;
+  // Throws dlib::fatal_error for anything but 8-bit BGR.
+  dlib::cv_image<dlib::bgr_pixel> view(image);
+  dlib::matrix<dlib::rgb_pixel> rgb;
+  cv2dlib(view, rgb);
+  return detect(rgb, faces) == 0 ? -4 : 0;
+}
+
+template class TCNNFindFaceAlgo<CnnDetectFn, &DlibCNNExtractFaceInfo>;
+template class TCNNFindFaceAlgo<CnnDetectFn, &DlibCNNLightExtractFaceInfo>;
+
+std::vector<PreparedParams> CNNFaceFindFaceAlgo::getScales(const cv::Mat& image) {
+  std::vector<PreparedParams> scales;
+  appendCnnScale(image, g_config.dlib_cnnface_rescale_min, g_config.dlib_cnnface_rescale_max, scales);
+  return scales;
+}
+
+FindFaceAlgo* newCnnFinder(bool light) {
+  if (light) return new CnnLightFindFaceAlgo();
+  return new CnnFindFaceAlgo();
+}

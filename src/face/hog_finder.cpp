@@ -1,3 +1,38 @@
-// Placeholder until the HOG finder lands.
+// dlib's HOG frontal face detector with the model that dlib itself ships.
+#include <memory>
+#include <sstream>
+
+#include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/opencv/cv_image.h>
+
+#include "check.h"
+#include "dlib_rect.h"
 #include "morvik/findface.h"
-int DlibFindFaceAlgo::findFaces(size_t, cv::Mat& image, std::vector<cv::Rect>&) { return image.cols ? -4 : -1; }
+#include "morvik/global_cache.h"
+
+namespace {
+
+using HogDetector = dlib::object_detector<
+    dlib::scan_fhog_pyramid<dlib::pyramid_down<6>, dlib::default_fhog_feature_extractor>>;
+
+bool loadBuiltinFrontalFaces(HogDetector& detector) {
+  std::istringstream model(dlib::get_serialized_frontal_faces());
+  dlib::deserialize(detector, model);
+  return true;
+}
+
+}  // namespace
+
+int DlibFindFaceAlgo::findFaces(size_t /*index*/, cv::Mat& image, std::vector<cv::Rect>& faces) {
+  if (image.cols == 0) return -1;
+  std::shared_ptr<HogDetector> pffd = cachedModel<HogDetector>(
+      [](HogDetector& detector) { return loadBuiltinFrontalFaces(detector); });
+  MV_CHECK(pffd);
+  // Throws dlib::fatal_error for anything but 8-bit BGR.
+  dlib::cv_image<dlib::bgr_pixel> view(image);
+  const std::vector<dlib::rectangle> found = (*pffd)(view, 0.0);
+  if (found.empty()) return -4;
+  faces.resize(found.size());
+  for (size_t i = 0; i < found.size(); ++i) faces[i] = morvik::toCvRect(found[i]);
+  return 0;
+}

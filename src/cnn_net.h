@@ -1,0 +1,56 @@
+// The MMOD face detector network. Both detectors use the same trained
+// weights and differ only in the input layer's pyramid: pyramid_down<6>
+// scans an image pyramid, pyramid_down<1> the image at its own size.
+//
+// Include this header from exactly one translation unit per pyramid type:
+// dlib's network templates take minutes to compile.
+#ifndef MORVIK_CNN_NET_H_
+#define MORVIK_CNN_NET_H_
+
+#include <memory>
+#include <vector>
+
+#include <dlib/dnn.h>
+#include <opencv2/core.hpp>
+
+#include "check.h"
+#include "cnn_detections.h"
+#include "morvik/config.h"
+#include "morvik/global_cache.h"
+
+namespace morvik {
+namespace cnn {
+
+// The trained model has batch normalisation layers; for inference they are
+// read as affine layers.
+template <long N, typename SUBNET>
+using con5d = dlib::con<N, 5, 5, 2, 2, SUBNET>;
+template <long N, typename SUBNET>
+using con5 = dlib::con<N, 5, 5, 1, 1, SUBNET>;
+template <typename SUBNET>
+using downsampler = dlib::relu<dlib::affine<con5d<32, dlib::relu<dlib::affine<con5d<32,
+                    dlib::relu<dlib::affine<con5d<16, SUBNET>>>>>>>>>;
+template <typename SUBNET>
+using rcon5 = dlib::relu<dlib::affine<con5<45, SUBNET>>>;
+
+template <typename Pyramid>
+using MmodNet = dlib::loss_mmod<dlib::con<1, 9, 9, 1, 1,
+                rcon5<rcon5<rcon5<downsampler<dlib::input_rgb_image_pyramid<Pyramid>>>>>>>;
+
+// Runs the calling thread's network of type Net, loading it from
+// "dlib.dnet" on first use. A missing or foreign model file throws
+// dlib::serialization_error and caches nothing.
+template <typename Net>
+int detectFaces(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& faces) {
+  std::shared_ptr<Net> pnet = cachedModel<Net>([](Net& net) {
+    dlib::deserialize(g_config.dlib_dnet) >> net;
+    return true;
+  });
+  MV_CHECK(pnet);
+  return keepConfidentFaces((*pnet)(image), faces);
+}
+
+}  // namespace cnn
+}  // namespace morvik
+
+#endif  // MORVIK_CNN_NET_H_
