@@ -17,9 +17,10 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/morvikConfig.cmake
 configure_file(${CMAKE_CURRENT_LIST_DIR}/morvik.pc.in ${CMAKE_CURRENT_BINARY_DIR}/morvik.pc.in.configured @ONLY)
 install(CODE "
   file(READ \"${CMAKE_CURRENT_BINARY_DIR}/morvik.pc.in.configured\" pc)
-  string(REPLACE \"@CMAKE_INSTALL_PREFIX@\" \"\${CMAKE_INSTALL_PREFIX}\" pc \"\${pc}\")
-  file(WRITE \"${CMAKE_CURRENT_BINARY_DIR}/morvik.pc\" \"\${pc}\")")
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/morvik.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  string(REPLACE \"%PREFIX%\" \"\${CMAKE_INSTALL_PREFIX}\" pc \"\${pc}\")
+  set(pc_file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/morvik.pc\")
+  message(STATUS \"Installing: \${pc_file}\")
+  file(WRITE \"\${pc_file}\" \"\${pc}\")")
 
 # The Python package, where Debian's python3 looks for system packages.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/morvik DESTINATION lib/python3/dist-packages
@@ -33,6 +34,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev, python3-numpy")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)
