@@ -24,9 +24,15 @@ void drawFace(cv::Mat& image, size_t index, const mv::Face& face) {
   for (const mv::Point& eye : {face.left_eye, face.right_eye}) {
     if (eye.x != 0 || eye.y != 0) cv::circle(image, cv::Point(eye.x, eye.y), radius, red, cv::FILLED);
   }
-  const double scale = std::max(0.5, line / 2.0);
-  const cv::Point label(rect.x, std::max(rect.y - 2 * line, 12 * line));
-  cv::putText(image, std::to_string(index + 1), label, cv::FONT_HERSHEY_SIMPLEX, scale, green, line);
+  // The face's number sits above its rectangle, or inside it at the top edge.
+  const double scale = std::max(0.7, line / 2.5);
+  const int thickness = std::max(2, line / 2);
+  int baseline = 0;
+  const cv::Size text = cv::getTextSize(std::to_string(index + 1), cv::FONT_HERSHEY_SIMPLEX, scale,
+                                        thickness, &baseline);
+  const int above = rect.y - line - 2;
+  const cv::Point label(rect.x + line, above >= text.height ? above : rect.y + line + text.height + 2);
+  cv::putText(image, std::to_string(index + 1), label, cv::FONT_HERSHEY_SIMPLEX, scale, green, thickness);
 }
 
 Status writeImage(const std::string& path, const cv::Mat& image) {

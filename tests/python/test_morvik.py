@@ -175,6 +175,22 @@ class OptionsTest(unittest.TestCase):
         self.assertEqual(options["image.format"], ".png")
 
 
+class ModelFailureTest(unittest.TestCase):
+    def test_a_missing_model_becomes_an_error_not_a_crash(self):
+        options = morvik.options
+        saved = options["pico.path"]
+        morvik.release_models()
+        try:
+            options["pico.path"] = "/nonexistent/facefinder.dat"
+            with self.assertRaises(morvik.MorvikError) as caught:
+                morvik.find_faces(np.full((100, 100), 90, np.uint8), algo=morvik.FIND_PICO)
+            self.assertEqual(caught.exception.code, -8)
+            self.assertEqual(caught.exception.message, "Catched exception")
+        finally:
+            options["pico.path"] = saved
+            morvik.release_models()
+
+
 class VersionTest(unittest.TestCase):
     def test_version(self):
         self.assertEqual(morvik.version(), (3, 7, 0x89287A2A))
