@@ -59,6 +59,10 @@ int runAnnotate(int argc, char** argv, int first) {
   }
   const std::string& photo = args.positional[0];
   const std::string& out = args.positional[1];
+  if (!cv::haveImageWriter(out)) {
+    report(out, failure(MV_ENCODE_IMAGE, "no image format for this file name (use .png or .jpg)"));
+    return exitStatus(MV_ENCODE_IMAGE);
+  }
   cv::Mat image;
   std::vector<mv::Face> faces;
   status = readPhoto(photo, image);
