@@ -1,5 +1,6 @@
 // Rotation about the face centre and the aligned crop, on synthetic images.
 #include <cmath>
+#include <cstdint>
 
 #include <gtest/gtest.h>
 
@@ -206,7 +207,9 @@ TEST_F(AlignFace, CropIsClampedToTheImage) {
 }
 
 TEST_F(AlignFace, FaceWhollyOutsideTheImageIsRefused) {
-  const mv::Rectangle outside[] = {{500, 50, 50, 50}, {-200, -200, 50, 50}, {50, 400, 50, 50}, {399, 299, 5, 5}};
+  const mv::Rectangle outside[] = {{500, 50, 50, 50},    {-200, -200, 50, 50},
+                                   {50, 400, 50, 50},    {399, 299, 5, 5},
+                                   {INT32_MAX - 10, 50, 100, 50}};
   for (mv::Rectangle rect : outside) {
     mv::Point left{10, 10}, right{40, 10};
     EXPECT_EQ(-1, align(rect, left, right)) << rect.x << "," << rect.y;

@@ -135,6 +135,20 @@ TEST_F(Describe, FaceWhollyOutsideTheImageIsRefused) {
   }
 }
 
+TEST_F(Describe, FarOffRectanglesAreRefused) {
+  // Rectangles whose edges do not fit 32 bits, or that miss the image.
+  const mv::Rectangle far[] = {{INT32_MAX - 10, 100, 100, 100}, {10, 10, INT32_MAX, 100},
+                               {100, INT32_MAX - 5, 100, 100},   {INT32_MIN, 100, 100, 100},
+                               {-500, -500, 400, 400},           {100, 10, 100, INT32_MAX}};
+  for (const mv::Rectangle& r : far) {
+    for (mv::Face f : {face(0), eyeless(0)}) {
+      f.rect = r;
+      float v[128];
+      EXPECT_EQ(-1, ExtractVector(image_, &f, v)) << r.x << "," << r.y << "," << r.w << "," << r.h;
+    }
+  }
+}
+
 // --- results ----------------------------------------------------------------------
 
 TEST_F(Describe, CountIsBoundedByTheCapacity) {
