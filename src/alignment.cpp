@@ -39,9 +39,10 @@ void rotateEyes(const cv::Mat& rotation, mv::Point* left_eye, mv::Point* right_e
 }
 
 // A clamped rectangle that still covers at least one pixel of the image.
+// (64-bit sums: a caller's rectangle may be far off the image.)
 bool coversImage(const cv::Rect& r, const cv::Mat& image) {
-  return r.width > 0 && r.height > 0 && r.x >= 0 && r.y >= 0 && r.x + r.width <= image.cols &&
-         r.y + r.height <= image.rows;
+  return r.width > 0 && r.height > 0 && r.x >= 0 && r.y >= 0 && int64_t{r.x} + r.width <= image.cols &&
+         int64_t{r.y} + r.height <= image.rows;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Face data of the analysis object: each face is aligned by its eyes,
 // cropped, and described by the metric network.
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "check.h"
@@ -11,7 +12,16 @@
 
 namespace {
 
-bool hasArea(const mv::Rectangle& r) { return r.w >= 1 && r.h >= 1; }
+// A face the analysis can work on: it has an area, its far edges are
+// representable, and it overlaps the image (a caller's record may say
+// anything; the clipping and sub-matrix arithmetic downstream is int).
+bool usableFace(const mv::Rectangle& r, const cv::Mat& image) {
+  if (r.w < 1 || r.h < 1) return false;
+  const int64_t right = int64_t{r.x} + r.w;
+  const int64_t bottom = int64_t{r.y} + r.h;
+  if (right > INT32_MAX || bottom > INT32_MAX) return false;
+  return r.x < image.cols && r.y < image.rows && right > 0 && bottom > 0;
+}
 
 bool isEyeless(const mv::Face& face) {
   return face.left_eye.x == 0 && face.left_eye.y == 0 && face.right_eye.x == 0 && face.right_eye.y == 0;
@@ -58,7 +68,7 @@ int MorvikInfo::getFacesInfo(std::vector<mv::Face>& faces, std::vector<mv::FaceD
   if (original.cols == 0) return -9;
   data.reserve(faces.size());
   crops.resize(faces.size());
-  if (!hasArea(faces.front().rect)) return -1;
+  if (!usableFace(faces.front().rect, original)) return -1;
 
   PreparedImage full;
   for (size_t i = 0; i < faces.size(); ++i) {
@@ -78,7 +88,7 @@ int MorvikInfo::getFacesInfo(std::vector<mv::Face>& faces, std::vector<mv::FaceD
     rc = fillFaceVector(record, getImage(i));
     if (rc != 0) return rc;
     data.push_back(record);
-    if (i + 1 < faces.size() && !hasArea(faces[i + 1].rect)) return -1;
+    if (i + 1 < faces.size() && !usableFace(faces[i + 1].rect, original)) return -1;
   }
   return 0;
 }

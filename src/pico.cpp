@@ -10,6 +10,8 @@
 #include "morvik/pico.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -113,6 +115,16 @@ int run_cascade(const void* cascade, float* q, int r, int c, int s, const uint8_
     return -1;
   }
   const Cascade view(cascade);
+  if (R - half >= 0 && C - half >= 0 && R + half <= INT32_MAX && C + half <= INT32_MAX) {
+    // Every probe offset is non-negative and fits 32 bits: truncating
+    // division is a shift. This is the path of all but the edge windows.
+    const uint32_t R32 = uint32_t(R), C32 = uint32_t(C);
+    return evaluateCascade(view, q, [=](int r1, int c1, int r2, int c2) {
+      const uint8_t p1 = pixels[ptrdiff_t((R32 + r1 * s) >> 8) * ldim + ((C32 + c1 * s) >> 8)];
+      const uint8_t p2 = pixels[ptrdiff_t((R32 + r2 * s) >> 8) * ldim + ((C32 + c2 * s) >> 8)];
+      return p1 <= p2;
+    });
+  }
   return evaluateCascade(view, q, [=](int r1, int c1, int r2, int c2) {
     const uint8_t p1 = pixels[((R + r1 * s) / 256) * ldim + (C + c1 * s) / 256];
     const uint8_t p2 = pixels[((R + r2 * s) / 256) * ldim + (C + c2 * s) / 256];
