@@ -23,7 +23,7 @@ std::string fixed(double value, int decimals) {
 }  // namespace
 
 int runCompare(int argc, char** argv, int first) {
-  ArgSpec spec{{"--algo", "--threshold"}, {}, 2, 2};
+  ArgSpec spec{{"--algo", "--threshold"}, {"--best"}, 2, 2};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
@@ -41,25 +41,42 @@ int runCompare(int argc, char** argv, int first) {
     return exitStatus(status.code);
   }
 
-  mv::Face faces[2];
-  mv::FaceData data[2];
+  // A's largest face against B's largest face, or with --best against the
+  // closest of all B's faces.
+  const bool best = args.has("--best");
+  std::vector<mv::Face> faces[2];
+  std::vector<mv::FaceData> data[2];
   for (int i = 0; i < 2; ++i) {
-    status = describeLargest(args.positional[i], algo, faces[i], data[i]);
+    status = describePhoto(args.positional[i], algo, i == 1 && best ? max_faces : 1, faces[i], data[i]);
     if (!status.ok()) {
       report(args.positional[i], status);
       return exitStatus(status.code);
     }
   }
+  size_t closest = 0;
   double d = 0.0;
-  status = distance(data[0], data[1], d);
-  if (!status.ok()) {
-    report("compare", status);
-    return exitStatus(status.code);
+  for (size_t j = 0; j < data[1].size(); ++j) {
+    double candidate = 0.0;
+    status = distance(data[0].front(), data[1][j], candidate);
+    if (!status.ok()) {
+      report("compare", status);
+      return exitStatus(status.code);
+    }
+    if (j == 0 || candidate < d) {
+      d = candidate;
+      closest = j;
+    }
   }
-  for (int i = 0; i < 2; ++i) {
-    std::cout << (i == 0 ? "A: " : "B: ") << args.positional[i] << "  (largest face "
-              << rectText(faces[i].rect) << ")\n";
+  std::cout << "A: " << args.positional[0] << "  (largest face " << rectText(faces[0].front().rect)
+            << ")\n";
+  std::cout << "B: " << args.positional[1] << "  (";
+  if (best) {
+    std::cout << "closest of " << faces[1].size() << (faces[1].size() == 1 ? " face: #" : " faces: #")
+              << closest + 1 << " ";
+  } else {
+    std::cout << "largest face ";
   }
+  std::cout << rectText(faces[1][closest].rect) << ")\n";
   const bool same = d < threshold;
   std::cout << "distance " << fixed(d, 4) << (same ? " < " : " >= ") << shortest(threshold) << ": "
             << (same ? "same person" : "different people") << "\n";

@@ -19,10 +19,10 @@ struct PhotoResult {
 
 Status analyse(const std::string& path, uint8_t algo, size_t max_faces, bool with_descriptors,
                PhotoResult& result) {
+  if (with_descriptors) return describePhoto(path, algo, max_faces, result.faces, result.data);
   cv::Mat image;
   Status status = readPhoto(path, image);
   if (status.ok()) status = findFaces(image, algo, max_faces, result.faces);
-  if (status.ok() && with_descriptors) status = describeFaces(image, result.faces, result.data);
   return status;
 }
 

@@ -60,15 +60,6 @@ class Progress {
   bool terminal_;
 };
 
-Status describePhoto(const std::string& path, uint8_t algo, size_t max_faces,
-                     std::vector<mv::Face>& faces, std::vector<mv::FaceData>& data) {
-  cv::Mat image;
-  Status status = readPhoto(path, image);
-  if (status.ok()) status = findFaces(image, algo, max_faces, faces);
-  if (status.ok()) status = describeFaces(image, faces, data);
-  return status;
-}
-
 }  // namespace
 
 int runIndex(int argc, char** argv, int first) {

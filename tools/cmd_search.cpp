@@ -49,13 +49,15 @@ int runSearch(int argc, char** argv, int first) {
     std::cerr << "morvik: " << index_path << ": skipped " << index.damaged_lines
               << " lines that are not index records\n";
   }
-  mv::Face query{};
-  mv::FaceData query_data{};
-  status = describeLargest(photo, algo, query, query_data);
+  std::vector<mv::Face> query_faces;
+  std::vector<mv::FaceData> described;
+  status = describePhoto(photo, algo, 1, query_faces, described);
   if (!status.ok()) {
     report(photo, status);
     return exitStatus(status.code);
   }
+  const mv::Face& query = query_faces.front();
+  const mv::FaceData& query_data = described.front();
 
   std::vector<Match> matches;
   for (const IndexedFace& face : index.faces) {

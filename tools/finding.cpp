@@ -70,17 +70,13 @@ Status describeFaces(const cv::Mat& image, std::vector<mv::Face>& faces, std::ve
   });
 }
 
-Status describeLargest(const std::string& path, uint8_t algo, mv::Face& face, mv::FaceData& data) {
+Status describePhoto(const std::string& path, uint8_t algo, size_t max_faces,
+                     std::vector<mv::Face>& faces, std::vector<mv::FaceData>& data) {
   cv::Mat image;
   Status status = readPhoto(path, image);
-  std::vector<mv::Face> faces;
-  if (status.ok()) status = findFaces(image, algo, 1, faces);
-  std::vector<mv::FaceData> described;
-  if (status.ok()) status = describeFaces(image, faces, described);
-  if (!status.ok()) return status;
-  face = faces.front();
-  data = described.front();
-  return okStatus();
+  if (status.ok()) status = findFaces(image, algo, max_faces, faces);
+  if (status.ok()) status = describeFaces(image, faces, data);
+  return status;
 }
 
 Status distance(const mv::FaceData& a, const mv::FaceData& b, double& result) {

@@ -31,8 +31,9 @@ Status findFaces(const cv::Mat& image, uint8_t algo, size_t max_faces, std::vect
 Status describeFaces(const cv::Mat& image, std::vector<mv::Face>& faces,
                      std::vector<mv::FaceData>& data);
 
-// The photo's largest face and its descriptor.
-Status describeLargest(const std::string& path, uint8_t algo, mv::Face& face, mv::FaceData& data);
+// Reads a photo, finds up to `max_faces` faces and describes them.
+Status describePhoto(const std::string& path, uint8_t algo, size_t max_faces,
+                     std::vector<mv::Face>& faces, std::vector<mv::FaceData>& data);
 
 // Euclidean distance of two descriptors.
 Status distance(const mv::FaceData& a, const mv::FaceData& b, double& result);

@@ -77,6 +77,13 @@ class CompareAndAnnotateTest(unittest.TestCase):
         self.assertRegex(other.stdout, r">= 0\.5: different people")
         self.assertEqual(len(other.stdout.splitlines()), 3)
 
+    def test_compare_best_finds_the_person_among_several(self):
+        best = run("compare", "--algo", "hog", "--best", data("people/obama/obama.jpg"),
+                   data("faces/two_people.jpg"))
+        self.assertEqual(best.returncode, 0, best.stderr)
+        self.assertIn("(closest of 2 faces: #", best.stdout)
+        self.assertIn("same person", best.stdout)
+
     def test_compare_bad_input(self):
         self.assertEqual(run("compare", data("people/obama/obama.jpg")).returncode, 1)
         bad = run("compare", "--threshold", "abc", "a.jpg", "b.jpg")
