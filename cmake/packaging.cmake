@@ -22,9 +22,24 @@ install(CODE "
   message(STATUS \"Installing: \${pc_file}\")
   file(WRITE \"\${pc_file}\" \"\${pc}\")")
 
-# The Python package, where Debian's python3 looks for system packages.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/morvik DESTINATION lib/python3/dist-packages
-  PATTERN "__pycache__" EXCLUDE)
+# The Python package, where Debian's python3 looks for it: lib/python3 under
+# /usr (packages), lib/python3.X under any other prefix (local installs). The
+# prefix is known only at install time.
+find_program(MORVIK_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+find_program(MORVIK_PYTHON3 python3)
+set(MORVIK_PYTHON_VERSION 3)
+if(MORVIK_PYTHON3)
+  execute_process(COMMAND ${MORVIK_PYTHON3} -c "import sys; print('%d.%d' % sys.version_info[:2])"
+    OUTPUT_VARIABLE MORVIK_PYTHON_VERSION OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(site lib/python3/dist-packages)
+  else()
+    set(site lib/python${MORVIK_PYTHON_VERSION}/dist-packages)
+  endif()
+  file(INSTALL \"${PROJECT_SOURCE_DIR}/python/morvik\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/\${site}\"
+    PATTERN \"__pycache__\" EXCLUDE)")
 
 set(CPACK_PACKAGE_NAME morvik)
 set(CPACK_PACKAGE_VENDOR "morvik")

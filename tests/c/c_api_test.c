@@ -64,14 +64,23 @@ static void test_version_and_results(void) {
 static void test_options(void) {
   size_t count = MvOptionCount();
   CHECK(count == 43);
+  size_t per_type[5] = {0};
   for (size_t i = 0; i < count; ++i) {
     const char* name = NULL;
     int type = 0;
     CHECK_CODE(MvGetOptionInfo(i, &name, &type), MV_C_OK);
+    CHECK(type >= MV_OPTION_INT && type <= MV_OPTION_STRING);
+    if (type < MV_OPTION_INT || type > MV_OPTION_STRING) continue;
+    ++per_type[type];
     unsigned char buffer[32];
     size_t size = type == MV_OPTION_STRING ? 32 : type == MV_OPTION_DOUBLE ? 8 : 4;
     CHECK_CODE(GetOption(name, buffer, size), MV_C_OK);
+    CHECK_CODE(GetOption(name, buffer, size - 1), MV_C_BUFFER_SIZE);
+    if (strcmp(name, "pico.qthreshold") == 0) CHECK(type == MV_OPTION_FLOAT);
+    if (strcmp(name, "pico.maxdetections") == 0) CHECK(type == MV_OPTION_INT);
   }
+  CHECK(per_type[MV_OPTION_INT] == 25 && per_type[MV_OPTION_FLOAT] == 8);
+  CHECK(per_type[MV_OPTION_DOUBLE] == 2 && per_type[MV_OPTION_STRING] == 8);
   const char* name = NULL;
   int type = 0;
   CHECK_CODE(MvGetOptionInfo(count, &name, &type), MV_C_PROPERTY_NAME);

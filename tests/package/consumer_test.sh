@@ -25,5 +25,6 @@ cc -std=c11 -Wall -Wextra -pedantic -Werror "$here/consumer/consumer.c" -o "$scr
 "$scratch/c_consumer"
 
 env -u LD_LIBRARY_PATH "$prefix/bin/morvik" version
-PYTHONPATH=$prefix/lib/python3/dist-packages MORVIK_LIBRARY=$libdir/libmorvik.so.3 \
+site=$(dirname "$(dirname "$(find "$prefix" -path '*dist-packages/morvik/__init__.py' | head -n 1)")")
+PYTHONPATH=$site MORVIK_LIBRARY=$libdir/libmorvik.so.3 \
   "$python" -c 'import morvik; print("python package: morvik %d.%d" % morvik.version()[:2])'
