@@ -30,7 +30,8 @@ extern "C" {
 #define MV_C_STATIC_ASSERT(expr, text) _Static_assert(expr, text)
 #endif
 
-/* Result codes. */
+/* Result codes (MV_C_ names, so that this header can sit beside morvik.h and
+ * its MV_ enumeration). */
 #define MV_C_OK 0
 #define MV_C_INVALID_ARGS (-1)
 #define MV_C_PARSE_IMAGE (-2)
