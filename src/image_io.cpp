@@ -1,5 +1,7 @@
 // Reading files and decoding encoded image bytes; printf-style formatting.
 
+#include <sys/stat.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
@@ -10,22 +12,33 @@
 #include "morvik/image.h"
 #include "morvik/morvik.h"
 
+namespace {
+
+int clampedLength(const std::vector<char>& bytes) {
+  const size_t length = bytes.size();
+  return length > static_cast<size_t>(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max()
+                                                                        : static_cast<int>(length);
+}
+
+}  // namespace
+
 int read_file(const char* path, std::vector<char>& bytes) {
   if (path == nullptr) return 0;
+  // A directory opens as a stream but reports a bogus length: only regular
+  // files are read.
+  struct stat info;
+  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return clampedLength(bytes);
   std::fstream file(path, std::ios::in | std::ios::binary);
   if (file.is_open()) {
     file.seekg(0, std::ios::end);
     const std::streamoff n = file.tellg();
-    // A directory opens but has no length; leave the vector as it is then.
     if (n >= 0) {
       bytes.resize(static_cast<size_t>(n));
       file.seekg(0, std::ios::beg);
       if (n > 0 && !file.read(bytes.data(), n)) bytes.resize(static_cast<size_t>(file.gcount()));
     }
   }
-  const size_t length = bytes.size();
-  return length > static_cast<size_t>(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max()
-                                                                        : static_cast<int>(length);
+  return clampedLength(bytes);
 }
 
 int decodeImage(const void* data, size_t length, cv::Mat& image) {

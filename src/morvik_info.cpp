@@ -41,8 +41,15 @@ int MorvikInfo::loadImage(const char* path) {
 
 int MorvikInfo::prepareImage(const PreparedParams& params, PreparedImage& prepared) {
   if (original.cols == 0) return -1;
-  int rc = imagePrepare(original, params, prepared.image);
-  if (rc != 0) return rc;
+  int rc = 0;
+  if (params.rescale == 0.0) {
+    // At its own size the working image is the loaded one: finders and the
+    // eye search only read it, so there is nothing to protect by copying.
+    prepared.image = original;
+  } else {
+    rc = imagePrepare(original, params, prepared.image);
+    if (rc != 0) return rc;
+  }
   static_cast<PreparedParams&>(prepared) = params;
   if (prepared.image.channels() != 3) {
     cv::Mat bgr;
