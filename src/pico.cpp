@@ -207,7 +207,8 @@ float get_overlap(float r1, float c1, float s1, float r2, float c2, float s2) {
 // holds more than n entries; the labels equal those of a recursive walk.
 void ccdfs(int* labels, int i, const float* rcsq, int n) {
   n = std::min(n, kPicoMaxClustered);
-  if (i < 0 || i >= n) return;
+  // Spreading label 0 would mark nothing and revisit detections forever.
+  if (i < 0 || i >= n || labels[i] == 0) return;
   int stack[kPicoMaxClustered];
   int top = 0;
   stack[top++] = i;

@@ -149,6 +149,22 @@ TEST_F(Describe, FarOffRectanglesAreRefused) {
   }
 }
 
+TEST_F(Describe, TinyFacesAndImagesAreHandled) {
+  // Whatever the landmarks make of them, these end in a code, not a crash.
+  const cv::Mat tiny = (*image_)(cv::Rect(200, 100, 3, 2)).clone();
+  const mv::Rectangle rects[] = {{0, 0, 1, 1}, {1, 1, 2, 1}, {0, 0, 3, 2}};
+  for (const mv::Rectangle& r : rects) {
+    for (const cv::Mat* image : {static_cast<const cv::Mat*>(&tiny), static_cast<const cv::Mat*>(image_)}) {
+      for (mv::Face f : {face(0), eyeless(0)}) {
+        f.rect = r;
+        float v[128];
+        const int rc = ExtractVector(image, &f, v);
+        EXPECT_TRUE(rc == 0 || rc == -1) << rc;
+      }
+    }
+  }
+}
+
 // --- results ----------------------------------------------------------------------
 
 TEST_F(Describe, CountIsBoundedByTheCapacity) {

@@ -1,5 +1,6 @@
 // Descriptors of real photographs: the same man stays close, different men
 // stay apart, with the threshold 0.6 that the installed model is made for.
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include <dlib/image_processing/frontal_face_detector.h>
 #include <dlib/opencv/cv_image.h>
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
 #include "morvik/morvik.h"
 #include "test_support.h"
@@ -36,13 +38,17 @@ double distance(const std::vector<float>& a, const std::vector<float>& b) {
 // that the descriptor step places them itself. (The cascade finders keep
 // only faces in which they see two eyes, which not every portrait gives.)
 mv::Face largestFace(const cv::Mat& image) {
+  // Detect on a copy of at most 800 pixels a side; the portraits are large.
+  const double scale = std::min(1.0, 800.0 / std::max(image.cols, image.rows));
+  cv::Mat small;
+  cv::resize(image, small, cv::Size(), scale, scale, cv::INTER_AREA);
   dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
-  dlib::cv_image<dlib::bgr_pixel> view(image);
+  dlib::cv_image<dlib::bgr_pixel> view(small);
   mv::Face face{};
   for (const dlib::rectangle& r : detector(view)) {
-    if (static_cast<long>(r.area()) <= int64_t{face.rect.w} * face.rect.h) continue;
-    face.rect = mv::Rectangle{static_cast<int32_t>(r.left()), static_cast<int32_t>(r.top()),
-                              static_cast<int32_t>(r.width()), static_cast<int32_t>(r.height())};
+    const auto back = [scale](long v) { return static_cast<int32_t>(v / scale); };
+    const mv::Rectangle rect{back(r.left()), back(r.top()), back(r.width()), back(r.height())};
+    if (int64_t{rect.w} * rect.h > int64_t{face.rect.w} * face.rect.h) face.rect = rect;
   }
   return face;
 }

@@ -311,6 +311,20 @@ TEST(PicoCluster, ChainsOfOverlapsFormOneCluster) {
   EXPECT_FLOAT_EQ(rcsq[8 + 3], 20.0f);
 }
 
+TEST(PicoCluster, DepthFirstStepSpreadsTheStartLabel) {
+  std::vector<float> rcsq = {10, 10, 4, 1, 10, 12, 4, 1, 10, 14, 4, 1, 40, 40, 4, 1};
+  int labels[4] = {7, 0, 0, 0};
+  ccdfs(labels, 0, rcsq.data(), 4);
+  EXPECT_EQ(labels[1], 7);
+  EXPECT_EQ(labels[2], 7);
+  EXPECT_EQ(labels[3], 0);
+  // An unlabelled start has nothing to spread and must not loop.
+  int unlabelled[4] = {0, 0, 0, 0};
+  ccdfs(unlabelled, 1, rcsq.data(), 4);
+  EXPECT_EQ(unlabelled[0], 0);
+  ccdfs(unlabelled, 9, rcsq.data(), 4);  // outside the list
+}
+
 TEST(PicoCluster, OverlapMustExceedThreshold) {
   // Squares of 10 shifted by 6 overlap by 40 / 160 = 0.25, shifted by 5
   // by 50 / 150 = 1/3.
