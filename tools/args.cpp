@@ -20,7 +20,7 @@ std::vector<std::string> Args::all(const std::string& flag) const {
   return it == values_.end() ? std::vector<std::string>{} : it->second;
 }
 
-Status parseArgs(int argc, char** argv, int first, const ArgSpec& spec, Args& args) {
+Status parseArgs(int argc, char** argv, int first, const ArgGrammar& grammar, Args& args) {
   bool flags_done = false;
   for (int i = first; i < argc; ++i) {
     std::string arg = argv[i];
@@ -42,10 +42,10 @@ Status parseArgs(int argc, char** argv, int first, const ArgSpec& spec, Args& ar
       value = arg.substr(eq + 1);
       has_value = true;
     }
-    if (spec.bool_flags.count(flag)) {
+    if (grammar.bool_flags.count(flag)) {
       if (has_value) return failure(MV_INVALID_ARGS, flag + " takes no value");
       args.add(flag, "");
-    } else if (spec.value_flags.count(flag)) {
+    } else if (grammar.value_flags.count(flag)) {
       if (!has_value) {
         if (i + 1 >= argc) return failure(MV_INVALID_ARGS, flag + " needs a value");
         value = argv[++i];
@@ -55,11 +55,11 @@ Status parseArgs(int argc, char** argv, int first, const ArgSpec& spec, Args& ar
       return failure(MV_INVALID_ARGS, "unknown option " + flag);
     }
   }
-  if (args.positional.size() < spec.min_positional) {
+  if (args.positional.size() < grammar.min_positional) {
     return failure(MV_INVALID_ARGS, "missing arguments");
   }
-  if (args.positional.size() > spec.max_positional) {
-    return failure(MV_INVALID_ARGS, "unexpected argument '" + args.positional[spec.max_positional] + "'");
+  if (args.positional.size() > grammar.max_positional) {
+    return failure(MV_INVALID_ARGS, "unexpected argument '" + args.positional[grammar.max_positional] + "'");
   }
   return okStatus();
 }

@@ -15,7 +15,7 @@
 namespace cli {
 
 // What a command accepts.
-struct ArgSpec {
+struct ArgGrammar {
   std::set<std::string> value_flags;  // e.g. "--max", followed by a value
   std::set<std::string> bool_flags;   // e.g. "--json"
   size_t min_positional = 0;
@@ -40,7 +40,7 @@ class Args {
 
 // Parses argv[first..argc). Flags may come anywhere, as "--flag value" or
 // "--flag=value"; "--" ends the flags. "-o" is accepted for "--option".
-Status parseArgs(int argc, char** argv, int first, const ArgSpec& spec, Args& args);
+Status parseArgs(int argc, char** argv, int first, const ArgGrammar& grammar, Args& args);
 
 // Whole-text conversions that name the offending flag in their failure.
 Status parseInteger(const std::string& text, const std::string& what, long long min, long long max,

@@ -47,11 +47,11 @@ Status writeImage(const std::string& path, const cv::Mat& image) {
 }  // namespace
 
 int runAnnotate(int argc, char** argv, int first) {
-  ArgSpec spec{{"--algo", "--max"}, {}, 2, 2};
+  ArgGrammar grammar{{"--algo", "--max"}, {}, 2, 2};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
-  Status status = parseArgs(argc, argv, first, spec, args);
+  Status status = parseArgs(argc, argv, first, grammar, args);
   if (status.ok()) status = parseFinding(args, algo, max_faces);
   if (!status.ok()) {
     report("annotate", status);

@@ -23,12 +23,12 @@ std::string fixed(double value, int decimals) {
 }  // namespace
 
 int runCompare(int argc, char** argv, int first) {
-  ArgSpec spec{{"--algo", "--threshold"}, {"--best"}, 2, 2};
+  ArgGrammar grammar{{"--algo", "--threshold"}, {"--best"}, 2, 2};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
   double threshold = kDefaultThreshold;
-  Status status = parseArgs(argc, argv, first, spec, args);
+  Status status = parseArgs(argc, argv, first, grammar, args);
   if (status.ok()) status = parseFinding(args, algo, max_faces);
   if (status.ok() && args.has("--threshold")) {
     status = parseReal(args.value("--threshold"), "--threshold", threshold);

@@ -36,11 +36,11 @@ void printText(const std::string& path, const PhotoResult& result, bool with_des
 }
 
 int listFaces(int argc, char** argv, int first, bool with_descriptors) {
-  ArgSpec spec{{"--algo", "--max"}, {"--json"}, 1};
+  ArgGrammar grammar{{"--algo", "--max"}, {"--json"}, 1};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
-  Status status = parseArgs(argc, argv, first, spec, args);
+  Status status = parseArgs(argc, argv, first, grammar, args);
   if (status.ok()) status = parseFinding(args, algo, max_faces);
   if (!status.ok()) {
     report(with_descriptors ? "describe" : "faces", status);

@@ -63,11 +63,11 @@ class Progress {
 }  // namespace
 
 int runIndex(int argc, char** argv, int first) {
-  ArgSpec spec{{"--out", "--algo", "--max"}, {}, 1, 1};
+  ArgGrammar grammar{{"--out", "--algo", "--max"}, {}, 1, 1};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
-  Status status = parseArgs(argc, argv, first, spec, args);
+  Status status = parseArgs(argc, argv, first, grammar, args);
   if (status.ok()) status = parseFinding(args, algo, max_faces);
   if (status.ok() && args.value("--out").empty()) status = failure(MV_INVALID_ARGS, "--out FILE is required");
   if (!status.ok()) {

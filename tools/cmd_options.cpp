@@ -11,9 +11,9 @@
 namespace cli {
 
 int runOptions(int argc, char** argv, int first) {
-  ArgSpec spec{{}, {}, 0, 2};
+  ArgGrammar grammar{{}, {}, 0, 2};
   Args args;
-  Status status = parseArgs(argc, argv, first, spec, args);
+  Status status = parseArgs(argc, argv, first, grammar, args);
   if (!status.ok()) {
     report("options", status);
     return exitStatus(status.code);
@@ -44,9 +44,9 @@ int runOptions(int argc, char** argv, int first) {
 }
 
 int runVersion(int argc, char** argv, int first) {
-  ArgSpec spec{{}, {}, 0, 0};
+  ArgGrammar grammar{{}, {}, 0, 0};
   Args args;
-  Status status = parseArgs(argc, argv, first, spec, args);
+  Status status = parseArgs(argc, argv, first, grammar, args);
   uint16_t major = 0, minor = 0;
   uint32_t build = 0;
   if (status.ok() && GetVersion(&major, &minor, &build) != MV_OK) status = failure(MV_INVALID_ARGS, "");

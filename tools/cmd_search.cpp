@@ -25,12 +25,12 @@ struct Match {
 }  // namespace
 
 int runSearch(int argc, char** argv, int first) {
-  ArgSpec spec{{"--top", "--algo"}, {}, 2, 2};
+  ArgGrammar grammar{{"--top", "--algo"}, {}, 2, 2};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
   long long top = kDefaultTop;
-  Status status = parseArgs(argc, argv, first, spec, args);
+  Status status = parseArgs(argc, argv, first, grammar, args);
   if (status.ok()) status = parseFinding(args, algo, max_faces);
   if (status.ok() && args.has("--top")) status = parseInteger(args.value("--top"), "--top", 1, 1000000, top);
   if (!status.ok()) {
