@@ -10,5 +10,8 @@ mkdir -p "$out"
 morvik version
 morvik annotate "$photos/faces/two_people.jpg" "$out/two_people_faces.png"
 echo "Annotated photo: $out/two_people_faces.png"
-morvik compare "$photos/people/obama/obama.jpg" "$photos/faces/two_people.jpg"
-morvik compare "$photos/people/obama/obama.jpg" "$photos/people/biden/biden.jpg" || true
+morvik faces "$photos/faces/two_people.jpg"
+morvik compare "$photos/people/obama/obama.jpg" "$photos/people/obama/obama2.jpg"
+morvik compare "$photos/people/obama/obama.jpg" "$photos/people/biden/biden.jpg"
+# The query photo's face against the closest face of a group photo.
+morvik compare --best "$photos/people/biden/biden2.jpg" "$photos/faces/two_people.jpg"

@@ -1,6 +1,7 @@
 // The working-size rule, scaling to it, and clipping rectangles to images.
 
 #include <algorithm>
+#include <cstdint>
 
 #include <opencv2/imgproc.hpp>
 
@@ -14,6 +15,10 @@ namespace {
 // an extremely elongated image keeps a one-pixel short side instead of an
 // empty working image.
 int scaledLength(int length, double rescale) { return std::max(1, static_cast<int>(length / rescale)); }
+
+int saturate(int64_t v) {
+  return static_cast<int>(std::min<int64_t>(std::max<int64_t>(v, INT32_MIN), INT32_MAX));
+}
 
 }  // namespace
 
@@ -59,16 +64,17 @@ int imagePrepare(const cv::Mat& image, const PreparedParams& params, cv::Mat& pr
 }
 
 void correctBorders(cv::Rect& rect, const cv::Mat& image) {
-  const int right = rect.x + rect.width;
-  const int bottom = rect.y + rect.height;
+  // Edges in 64 bits: a caller's rectangle may reach past the 32-bit range.
+  const int64_t right = int64_t{rect.x} + rect.width;
+  const int64_t bottom = int64_t{rect.y} + rect.height;
   if (rect.x < 0) {
-    rect.width = right;
+    rect.width = saturate(right);
     rect.x = 0;
   }
   if (rect.y < 0) {
-    rect.height = bottom;
+    rect.height = saturate(bottom);
     rect.y = 0;
   }
-  if (right >= image.cols) rect.width = image.cols - rect.x - 1;
-  if (bottom >= image.rows) rect.height = image.rows - rect.y - 1;
+  if (right >= image.cols) rect.width = saturate(int64_t{image.cols} - rect.x - 1);
+  if (bottom >= image.rows) rect.height = saturate(int64_t{image.rows} - rect.y - 1);
 }

@@ -100,6 +100,11 @@ TEST(Clipping, CorrectBorders) {
   r = cv::Rect(-20, -30, 200, 200);  // larger than the image on all sides
   correctBorders(r, image);
   EXPECT_EQ(r, cv::Rect(0, 0, 99, 99));
+  r = cv::Rect(INT32_MAX - 5, INT32_MIN + 5, 100, 100);  // edges past the 32-bit range
+  correctBorders(r, image);
+  EXPECT_EQ(r.y, 0);
+  EXPECT_LE(r.width, 0);
+  EXPECT_LE(r.height, 0);
   r = cv::Rect(120, 10, 10, 10);  // beyond the right edge: not a usable rectangle
   correctBorders(r, image);
   EXPECT_LE(r.width, 0);

@@ -47,7 +47,12 @@ void confirmFaces(FaceConfirmer& confirmer, const cv::Mat& image, std::vector<ro
 DefaultFindFaceAlgo::DefaultFindFaceAlgo(mv::FindFaceAlgoType type) : type_(type) {
   try {
     if (type == mv::FindConfirm) {
-      if (FindFaceAlgo* light = newCnnFinder(true)) finders_.push_back(light);
+      // The light network alone, unconfirmed.
+      std::unique_ptr<FindFaceAlgo> light(newCnnFinder(true));
+      if (light) {
+        finders_.reserve(1);
+        finders_.push_back(light.release());
+      }
       return;
     }
     const bool confirm = (type & mv::FindConfirm) != 0;

@@ -1,0 +1,112 @@
+// Describing faces: the library's entry points against the plain dlib
+// sequence (landmarks, face chip, network) for the same face.
+//
+//   ./build/bench/bench_describe --benchmark_min_time=2
+//
+// items_per_second counts descriptors; 1000 / items_per_second is the time
+// per descriptor in milliseconds.
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <dlib/dnn.h>
+#include <dlib/image_processing/shape_predictor.h>
+#include <dlib/opencv/cv_image.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "morvik/morvik.h"
+
+namespace {
+
+constexpr auto kCascades = static_cast<mv::FindFaceAlgoType>(mv::FindLBP | mv::FindHaar);
+
+std::string testdata(const std::string& relative) { return std::string(MORVIK_TESTDATA) + "/" + relative; }
+
+struct Scene {
+  cv::Mat image;
+  std::vector<unsigned char> bytes;
+  std::vector<mv::Face> faces;
+};
+
+const Scene& scene() {
+  static const Scene s = [] {
+    Scene s;
+    s.image = cv::imread(testdata("faces/two_people.jpg"), cv::IMREAD_COLOR);
+    cv::imencode(".jpg", s.image, s.bytes, {cv::IMWRITE_JPEG_QUALITY, 95});
+    s.faces.resize(2);
+    size_t n = 2;
+    if (ExtractFaces(&s.image, s.faces.data(), &n, kCascades) != 0) s.faces.clear();
+    s.faces.resize(n);
+    return s;
+  }();
+  return s;
+}
+
+void BM_ExtractVector(benchmark::State& state) {
+  const Scene& s = scene();
+  if (s.faces.empty()) return state.SkipWithError("no face found");
+  mv::Face face = s.faces[0];
+  float descriptor[128];
+  if (ExtractVector(&s.image, &face, descriptor) != 0) return state.SkipWithError("ExtractVector failed");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ExtractVector(&s.image, &face, descriptor));
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ExtractVector)->Unit(benchmark::kMillisecond)->UseRealTime()->Threads(1)->Threads(2);
+
+void BM_ExtractFacesInfo(benchmark::State& state) {
+  const Scene& s = scene();
+  std::vector<mv::FaceData> data(2);
+  size_t size = 2;
+  if (ExtractFacesInfo(s.bytes.data(), s.bytes.size(), data.data(), &size, kCascades) != 0 || size != 2)
+    return state.SkipWithError("ExtractFacesInfo did not find both faces");
+  for (auto _ : state) {
+    size = 2;
+    benchmark::DoNotOptimize(ExtractFacesInfo(s.bytes.data(), s.bytes.size(), data.data(), &size, kCascades));
+  }
+  state.SetItemsProcessed(state.iterations() * 2);
+}
+BENCHMARK(BM_ExtractFacesInfo)->Unit(benchmark::kMillisecond)->UseRealTime()->Threads(1)->Threads(2);
+
+// --- the plain dlib sequence ---------------------------------------------------
+
+using namespace dlib;
+
+template <int N, typename SUBNET>
+using residual = relu<add_prev1<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 1, 1, tag1<SUBNET>>>>>>>>;
+template <int N, typename SUBNET>
+using residual_down = relu<add_prev2<avg_pool<2, 2, 2, 2,
+    skip1<tag2<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 2, 2, tag1<SUBNET>>>>>>>>>>>;
+using PlainNet = loss_metric<fc_no_bias<128, avg_pool_everything<
+    residual_down<256, residual<256, residual<256, residual_down<256,
+    residual<128, residual<128, residual_down<128,
+    residual<64, residual<64, residual<64, residual_down<64,
+    residual<32, residual<32, residual<32,
+    max_pool<3, 3, 2, 2, relu<affine<con<32, 7, 7, 2, 2, input_rgb_image_sized<150>>>>>>>>>>>>>>>>>>>>>>;
+
+void BM_PlainDlib(benchmark::State& state) {
+  const Scene& s = scene();
+  if (s.faces.empty()) return state.SkipWithError("no face found");
+  shape_predictor sp;
+  PlainNet net;
+  deserialize("/usr/share/morvik/shape_predictor_68_face_landmarks.dat") >> sp;
+  deserialize("/usr/share/morvik/dlib_face_recognition_resnet_model_v1.dat") >> net;
+  const mv::Rectangle r = s.faces[0].rect;
+  const rectangle face(r.x, r.y, r.x + r.w - 1, r.y + r.h - 1);
+  cv_image<bgr_pixel> view(s.image);
+  for (auto _ : state) {
+    const full_object_detection shape = sp(view, face);
+    matrix<rgb_pixel> chip;
+    extract_image_chip(view, get_face_chip_details(shape, 150, 0.25), chip);
+    matrix<float, 0, 1> descriptor = net(chip);
+    benchmark::DoNotOptimize(descriptor);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PlainDlib)->Unit(benchmark::kMillisecond)->UseRealTime()->Threads(1)->Threads(2);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,56 @@
+# Installing for other projects (pkg-config and a CMake package config) and
+# the Debian package.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(MORVIK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/morvik)
+install(EXPORT morvikTargets NAMESPACE morvik:: DESTINATION ${MORVIK_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/morvikConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/morvikConfig.cmake INSTALL_DESTINATION ${MORVIK_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/morvikConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/morvikConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/morvikConfigVersion.cmake DESTINATION ${MORVIK_CMAKE_DIR})
+
+# The prefix is written into the file at install time, so that
+# `cmake --install --prefix DIR` gives a morvik.pc that points into DIR.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/morvik.pc.in ${CMAKE_CURRENT_BINARY_DIR}/morvik.pc.in.configured @ONLY)
+install(CODE "
+  file(READ \"${CMAKE_CURRENT_BINARY_DIR}/morvik.pc.in.configured\" pc)
+  string(REPLACE \"%PREFIX%\" \"\${CMAKE_INSTALL_PREFIX}\" pc \"\${pc}\")
+  set(pc_file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/morvik.pc\")
+  message(STATUS \"Installing: \${pc_file}\")
+  file(WRITE \"\${pc_file}\" \"\${pc}\")")
+
+# The Python package, where Debian's python3 looks for it: lib/python3 under
+# /usr (packages), lib/python3.X under any other prefix (local installs). The
+# prefix is known only at install time.
+find_program(MORVIK_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+find_program(MORVIK_PYTHON3 python3)
+set(MORVIK_PYTHON_VERSION 3)
+if(MORVIK_PYTHON3)
+  execute_process(COMMAND ${MORVIK_PYTHON3} -c "import sys; print('%d.%d' % sys.version_info[:2])"
+    OUTPUT_VARIABLE MORVIK_PYTHON_VERSION OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(site lib/python3/dist-packages)
+  else()
+    set(site lib/python${MORVIK_PYTHON_VERSION}/dist-packages)
+  endif()
+  file(INSTALL \"${PROJECT_SOURCE_DIR}/python/morvik\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/\${site}\"
+    PATTERN \"__pycache__\" EXCLUDE)")
+
+set(CPACK_PACKAGE_NAME morvik)
+set(CPACK_PACKAGE_VENDOR "morvik")
+set(CPACK_PACKAGE_CONTACT "morvik developers <morvik@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "face finding, eye location and face descriptors")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)

@@ -1,0 +1,85 @@
+"""The shared library and the C records of morvik_c.h, seen through ctypes."""
+
+import ctypes
+import ctypes.util
+import os
+
+DESCRIPTOR_SIZE = 128
+
+
+class Point(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_int32), ("y", ctypes.c_int32)]
+
+
+class Rectangle(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_int32), ("y", ctypes.c_int32),
+                ("w", ctypes.c_int32), ("h", ctypes.c_int32)]
+
+
+class Face(ctypes.Structure):
+    _fields_ = [("from_shape", ctypes.c_bool), ("angle", ctypes.c_double),
+                ("rect", Rectangle), ("right_eye", Point), ("left_eye", Point)]
+
+
+class FaceData(ctypes.Structure):
+    _fields_ = [("rect", Rectangle), ("right_eye", Point), ("left_eye", Point),
+                ("vector", ctypes.c_float * DESCRIPTOR_SIZE)]
+
+
+class OptionString(ctypes.Structure):
+    _fields_ = [("text", ctypes.c_void_p), ("length", ctypes.c_uint64),
+                ("reserved", ctypes.c_uint8 * 16)]
+
+
+class Image(ctypes.Structure):
+    _fields_ = [("pixels", ctypes.c_void_p), ("width", ctypes.c_int32),
+                ("height", ctypes.c_int32), ("stride", ctypes.c_size_t),
+                ("format", ctypes.c_int32)]
+
+
+# The layouts are fixed; a mismatch here would corrupt memory, not just fail.
+for _record, _size in ((Point, 8), (Rectangle, 16), (Face, 48), (FaceData, 544),
+                       (OptionString, 32), (Image, 32)):
+    assert ctypes.sizeof(_record) == _size, _record.__name__
+
+PIXELS_GRAY, PIXELS_BGR, PIXELS_BGRA, PIXELS_RGB, PIXELS_RGBA = 1, 2, 3, 4, 5
+OPTION_INT, OPTION_FLOAT, OPTION_DOUBLE, OPTION_STRING = 1, 2, 3, 4
+
+
+def _load():
+    """MORVIK_LIBRARY names the library file; otherwise the loader finds it."""
+    path = os.environ.get("MORVIK_LIBRARY") or ctypes.util.find_library("morvik") or "libmorvik.so.3"
+    return ctypes.CDLL(path)
+
+
+def _declare(lib):
+    c_int, c_size_t, c_void_p = ctypes.c_int, ctypes.c_size_t, ctypes.c_void_p
+    size_p = ctypes.POINTER(c_size_t)
+    prototypes = {
+        "GetResult": (ctypes.c_char_p, [c_int]),
+        "GetVersion": (c_int, [ctypes.POINTER(ctypes.c_uint16), ctypes.POINTER(ctypes.c_uint16),
+                               ctypes.POINTER(ctypes.c_uint32)]),
+        "GetOption": (c_int, [ctypes.c_char_p, c_void_p, c_size_t]),
+        "SetOption": (c_int, [ctypes.c_char_p, c_void_p, c_size_t]),
+        "GlobalFree": (None, []),
+        "CompareVectors": (c_int, [ctypes.POINTER(ctypes.c_float), c_size_t,
+                                   ctypes.POINTER(ctypes.c_float), c_size_t,
+                                   ctypes.POINTER(ctypes.c_double)]),
+        "MvExtractFacesPixels": (c_int, [ctypes.POINTER(Image), ctypes.POINTER(Face), size_p,
+                                         ctypes.c_uint8]),
+        "MvExtractInfoPixels": (c_int, [ctypes.POINTER(Image), ctypes.POINTER(Face), c_size_t,
+                                        ctypes.POINTER(FaceData), size_p]),
+        "MvDecodeImage": (c_int, [c_void_p, c_size_t, ctypes.POINTER(Image)]),
+        "MvReleaseImage": (None, [ctypes.POINTER(Image)]),
+        "MvOptionCount": (c_size_t, []),
+        "MvGetOptionInfo": (c_int, [c_size_t, ctypes.POINTER(ctypes.c_char_p),
+                                    ctypes.POINTER(c_int)]),
+    }
+    for name, (restype, argtypes) in prototypes.items():
+        function = getattr(lib, name)
+        function.restype = restype
+        function.argtypes = argtypes
+    return lib
+
+
+lib = _declare(_load())

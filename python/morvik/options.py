@@ -1,0 +1,97 @@
+"""The library's options as a mapping: options["image.rescale_max"] = 1024.
+
+Values take effect at their next use in this process; model file names at
+the next model load.
+"""
+
+import ctypes
+import math
+from collections.abc import MutableMapping
+
+from . import _native
+from .errors import MorvikError, check
+
+_INT32 = (-2**31, 2**31 - 1)
+_FLOAT_MAX = 3.4028234663852886e38
+
+
+def _catalog():
+    keys = {}
+    for index in range(_native.lib.MvOptionCount()):
+        name, kind = ctypes.c_char_p(), ctypes.c_int()
+        check(_native.lib.MvGetOptionInfo(index, ctypes.byref(name), ctypes.byref(kind)))
+        keys[name.value.decode("ascii")] = kind.value
+    return keys
+
+
+class Options(MutableMapping):
+    """Every option key of the library with its current value."""
+
+    def __init__(self):
+        self._types = None
+
+    def _table(self):
+        if self._types is None:
+            self._types = _catalog()
+        return self._types
+
+    def _type(self, key):
+        if not isinstance(key, str) or key not in self._table():
+            raise MorvikError(-11, "no option %r" % (key,))
+        return self._types[key]
+
+    def type_of(self, key):
+        """'int', 'float', 'double' or 'string'."""
+        return {_native.OPTION_INT: "int", _native.OPTION_FLOAT: "float",
+                _native.OPTION_DOUBLE: "double", _native.OPTION_STRING: "string"}[self._type(key)]
+
+    def __getitem__(self, key):
+        kind = self._type(key)
+        name = key.encode("ascii")
+        if kind == _native.OPTION_STRING:
+            value = _native.OptionString()
+            check(_native.lib.GetOption(name, ctypes.byref(value), ctypes.sizeof(value)), key)
+            return ctypes.string_at(value.text, value.length).decode("utf-8", "surrogateescape") \
+                if value.length else ""
+        value = {_native.OPTION_INT: ctypes.c_int32, _native.OPTION_FLOAT: ctypes.c_float,
+                 _native.OPTION_DOUBLE: ctypes.c_double}[kind]()
+        check(_native.lib.GetOption(name, ctypes.byref(value), ctypes.sizeof(value)), key)
+        return value.value
+
+    def __setitem__(self, key, value):
+        kind = self._type(key)
+        name = key.encode("ascii")
+        if kind == _native.OPTION_STRING:
+            if not isinstance(value, str):
+                raise MorvikError(-1, "%s takes a string, not %s" % (key, type(value).__name__))
+            text = value.encode("utf-8", "surrogateescape")
+            buffer = ctypes.create_string_buffer(text, len(text))
+            record = _native.OptionString(ctypes.cast(buffer, ctypes.c_void_p), len(text))
+            check(_native.lib.SetOption(name, ctypes.byref(record), ctypes.sizeof(record)), key)
+            return
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            raise MorvikError(-1, "%s takes a number, not %s" % (key, type(value).__name__))
+        if kind == _native.OPTION_INT:
+            if not isinstance(value, int) or not _INT32[0] <= value <= _INT32[1]:
+                raise MorvikError(-1, "%s takes a 32-bit whole number, not %r" % (key, value))
+            c_value = ctypes.c_int32(value)
+        else:
+            if not math.isfinite(value) or (kind == _native.OPTION_FLOAT and abs(value) > _FLOAT_MAX):
+                raise MorvikError(-1, "%s takes a finite number, not %r" % (key, value))
+            c_value = (ctypes.c_float if kind == _native.OPTION_FLOAT else ctypes.c_double)(value)
+        check(_native.lib.SetOption(name, ctypes.byref(c_value), ctypes.sizeof(c_value)), key)
+
+    def __delitem__(self, key):
+        raise MorvikError(-1, "options cannot be removed")
+
+    def __iter__(self):
+        return iter(list(self._table()))
+
+    def __len__(self):
+        return len(self._table())
+
+    def __contains__(self, key):
+        return isinstance(key, str) and key in self._table()
+
+
+options = Options()

@@ -1,0 +1,110 @@
+// The face descriptor: dlib's ResNet metric network over a 150x150 face
+// chip, and the Euclidean comparison of two descriptors.
+//
+// This is the only translation unit that instantiates the metric network;
+// its templates are expensive to compile, so nothing else includes them.
+#include <cmath>
+#include <exception>
+#include <vector>
+
+#include <dlib/dnn.h>
+#include <dlib/image_transforms/interpolation.h>
+#include <opencv2/core.hpp>
+
+#include "morvik/config.h"
+#include "morvik/dlib_wrappers.h"
+#include "morvik/global_cache.h"
+
+namespace {
+
+using namespace dlib;
+
+// R(N): two 3x3 convolutions with a shortcut around them.
+template <int N, typename SUBNET>
+using residual = relu<add_prev1<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 1, 1, tag1<SUBNET>>>>>>>>;
+
+// D(N): the same with a stride-2 first convolution; the shortcut is
+// averaged down to match.
+template <int N, typename SUBNET>
+using residual_down = relu<add_prev2<avg_pool<2, 2, 2, 2,
+    skip1<tag2<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 2, 2, tag1<SUBNET>>>>>>>>>>>;
+
+template <typename SUBNET>
+using level0 = residual_down<256, SUBNET>;
+template <typename SUBNET>
+using level1 = residual<256, residual<256, residual_down<256, SUBNET>>>;
+template <typename SUBNET>
+using level2 = residual<128, residual<128, residual_down<128, SUBNET>>>;
+template <typename SUBNET>
+using level3 = residual<64, residual<64, residual<64, residual_down<64, SUBNET>>>>;
+template <typename SUBNET>
+using level4 = residual<32, residual<32, residual<32, SUBNET>>>;
+
+using MetricNet = loss_metric<fc_no_bias<128, avg_pool_everything<
+    level0<level1<level2<level3<level4<
+    max_pool<3, 3, 2, 2, relu<affine<con<32, 7, 7, 2, 2,
+    input_rgb_image_sized<150>>>>>>>>>>>>>;
+
+// The exact layer arguments matter: the model file must match this shape.
+static_assert(std::is_same<con<32, 7, 7, 2, 2, input_rgb_image_sized<150>>,
+                           add_layer<con_<32, 7, 7, 2, 2, 0, 0>, input_rgb_image_sized<150>>>::value,
+              "stem convolution without padding");
+static_assert(std::is_same<con<8, 3, 3, 1, 1, input_rgb_image_sized<150>>,
+                           add_layer<con_<8, 3, 3, 1, 1, 1, 1>, input_rgb_image_sized<150>>>::value,
+              "residual convolutions padded by one");
+
+constexpr unsigned long kChipSize = 150;
+constexpr unsigned long kBatchSize = 16;
+
+// The thread's network; throws dlib::serialization_error when the file is
+// missing or holds another network, and then nothing is cached.
+std::shared_ptr<MetricNet> metricNet() {
+  return cachedModel<MetricNet>([](MetricNet& net) {
+    deserialize(g_config.dlib_anet) >> net;
+    return true;
+  });
+}
+
+int computeDescriptor(MetricNet& net, const cv::Mat& image, std::vector<float>& vector) {
+  // dlib reports a wrong pixel type with a fatal_error, and aborts the
+  // process on the second one: refuse such images before dlib sees them.
+  if (image.type() != CV_8UC3 || image.empty()) return -8;
+  const double padding = g_config.dlib_chip_padding;
+  if (!(padding >= 0.0) || !std::isfinite(padding)) return -8;
+
+  cv_image<bgr_pixel> view(image);
+  rectangle whole(0, 0, image.cols, image.rows);
+  full_object_detection shape = dlib_get_shape(view, whole);
+  if (shape.num_parts() != 68 && shape.num_parts() != 5) return -8;
+
+  std::vector<matrix<rgb_pixel>> chips(1);
+  extract_image_chip(view, get_face_chip_details(shape, kChipSize, padding), chips[0]);
+  std::vector<matrix<float, 0, 1>> out = net(chips, kBatchSize);
+  if (out.empty()) return -7;
+  vector.assign(out[0].begin(), out[0].end());
+  return 0;
+}
+
+}  // namespace
+
+int DlibExtractFaceVector(const cv::Mat& image, std::vector<float>& vector) {
+  std::shared_ptr<MetricNet> net = metricNet();  // load failures propagate
+  try {
+    return computeDescriptor(*net, image, vector);
+  } catch (...) {
+    return -8;
+  }
+}
+
+int DlibCompareVectors(std::vector<float>& a, std::vector<float>& b, double& distance) {
+  if (a.size() != b.size()) return -1;
+  // Single precision throughout, summed in index order, so that the
+  // distance is reproducible bit for bit.
+  float sum = 0.0f;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const float d = a[i] - b[i];
+    sum += d * d;
+  }
+  distance = static_cast<double>(std::sqrt(sum));
+  return 0;
+}

@@ -1,0 +1,173 @@
+"""The morvik command-line tool (MORVIK_CLI) on the test photographs
+(MORVIK_TESTDATA) and on bad input: exit statuses, messages and output."""
+
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+
+CLI = os.environ.get("MORVIK_CLI", "morvik")
+TESTDATA = os.environ.get("MORVIK_TESTDATA", "")
+
+
+def data(relative):
+    return os.path.join(TESTDATA, relative)
+
+
+def run(*args):
+    return subprocess.run([CLI, *args], capture_output=True, text=True, timeout=300)
+
+
+def write_blank_pgm(path):
+    with open(path, "wb") as f:
+        f.write(b"P5\n64 48\n255\n" + bytes([128]) * (64 * 48))
+
+
+class FacesTest(unittest.TestCase):
+    def test_faces_text_and_json(self):
+        text = run("faces", "--algo", "hog", data("faces/two_people.jpg"))
+        self.assertEqual(text.returncode, 0, text.stderr)
+        self.assertIn("two_people.jpg: 2 faces", text.stdout)
+        self.assertEqual(text.stdout.count("  #"), 2)
+
+    def test_a_bad_file_does_not_stop_the_batch(self):
+        result = run("faces", "--algo=hog", "--json", data("no/such.jpg"), data("README.md"),
+                     data("faces/two_people.jpg"))
+        self.assertEqual(result.returncode, 2)
+        records = [json.loads(line) for line in result.stdout.splitlines()]
+        self.assertEqual([r["error"]["code"] for r in records[:2]], [-2, -2])
+        self.assertEqual(records[0]["error"]["message"], "Error parse image")
+        faces = records[2]["faces"]
+        self.assertEqual(len(faces), 2)
+        self.assertEqual(set(faces[0]), {"rect", "left_eye", "right_eye", "from_shape", "angle"})
+        self.assertLess(faces[0]["left_eye"]["x"], faces[0]["right_eye"]["x"])
+        self.assertIn("such.jpg: Error parse image (-2): no such file", result.stderr)
+        self.assertIn("README.md: Error parse image (-2)", result.stderr)
+
+    def test_describe_gives_128_values_per_face(self):
+        result = run("describe", "--algo", "hog", "--max", "1", "--json", data("faces/two_people.jpg"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        faces = json.loads(result.stdout)["faces"]
+        self.assertEqual(len(faces), 1)
+        self.assertEqual(len(faces[0]["descriptor"]), 128)
+
+    def test_no_face_and_bad_arguments(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            blank = os.path.join(tmp, "blank.pgm")
+            write_blank_pgm(blank)
+            result = run("faces", "--algo", "hog", blank)
+            self.assertEqual(result.returncode, 4)
+            self.assertIn("Can't find any face (-4)", result.stderr)
+        for args in (["faces"], ["faces", "--max", "0", "x.jpg"], ["faces", "--algo", "eyes", "x.jpg"],
+                     ["faces", "--algo", "300", "x.jpg"], ["faces", "--jsn", "x.jpg"], ["frobnicate"], []):
+            result = run(*args)
+            self.assertEqual(result.returncode, 1, args)
+            self.assertTrue(result.stderr.strip(), args)
+
+
+class CompareAndAnnotateTest(unittest.TestCase):
+    def test_compare_same_and_different_people(self):
+        same = run("compare", "--algo", "hog", data("people/obama/obama.jpg"), data("people/obama/obama2.jpg"))
+        self.assertEqual(same.returncode, 0, same.stderr)
+        self.assertRegex(same.stdout, r"distance 0\.\d{4} < 0\.6: same person")
+        other = run("compare", "--algo", "hog", "--threshold", "0.5", data("people/obama/obama.jpg"),
+                    data("people/biden/biden.jpg"))
+        self.assertEqual(other.returncode, 0, other.stderr)
+        self.assertRegex(other.stdout, r">= 0\.5: different people")
+        self.assertEqual(len(other.stdout.splitlines()), 3)
+
+    def test_compare_best_finds_the_person_among_several(self):
+        best = run("compare", "--algo", "hog", "--best", data("people/obama/obama.jpg"),
+                   data("faces/two_people.jpg"))
+        self.assertEqual(best.returncode, 0, best.stderr)
+        self.assertIn("(closest of 2 faces: #", best.stdout)
+        self.assertIn("same person", best.stdout)
+
+    def test_compare_bad_input(self):
+        self.assertEqual(run("compare", data("people/obama/obama.jpg")).returncode, 1)
+        bad = run("compare", "--threshold", "abc", "a.jpg", "b.jpg")
+        self.assertEqual(bad.returncode, 1)
+        self.assertIn("--threshold expects a number", bad.stderr)
+        missing = run("compare", data("no/such.jpg"), data("people/obama/obama.jpg"))
+        self.assertEqual(missing.returncode, 2)
+
+    def test_annotate_writes_an_image(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "out.png")
+            result = run("annotate", "--algo", "hog", data("faces/two_people.jpg"), out)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn("2 faces drawn", result.stdout)
+            with open(out, "rb") as f:
+                self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+            unknown = run("annotate", "--algo", "hog", data("faces/two_people.jpg"),
+                          os.path.join(tmp, "out.xyz"))
+            self.assertEqual(unknown.returncode, 5)
+            self.assertIn("Error encode image (-5)", unknown.stderr)
+            self.assertEqual(run("annotate", data("no/such.jpg"), out).returncode, 2)
+
+
+class IndexAndSearchTest(unittest.TestCase):
+    def test_index_a_folder_and_search_it(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            photos = os.path.join(tmp, "photos")
+            os.makedirs(os.path.join(photos, "sub"))
+            os.symlink(data("people/obama/obama.jpg"), os.path.join(photos, "obama.jpg"))
+            os.symlink(data("people/biden/biden.jpg"), os.path.join(photos, "sub", "biden.jpg"))
+            with open(os.path.join(photos, "broken.jpg"), "w") as f:
+                f.write("not a photo")
+            with open(os.path.join(photos, "notes.txt"), "w") as f:
+                f.write("ignored")
+            index = os.path.join(tmp, "index.jsonl")
+            result = run("index", "--algo", "hog", photos, "--out", index)
+            self.assertEqual(result.returncode, 2, result.stderr)
+            self.assertRegex(result.stdout, r"3 photos, 2 faces, 1 failures, \d+\.\d s")
+            self.assertIn("broken.jpg: Error parse image (-2)", result.stderr)
+            self.assertIn("[3/3]", result.stderr)
+            with open(index) as f:
+                records = [json.loads(line) for line in f]
+            self.assertEqual(len(records), 3)
+
+            with open(index, "a") as f:
+                f.write("{damaged\n")
+            found = run("search", "--algo", "hog", index, data("people/obama/obama2.jpg"), "--top", "2")
+            self.assertEqual(found.returncode, 0, found.stderr)
+            lines = found.stdout.splitlines()
+            self.assertEqual(len(lines), 3)
+            self.assertIn("obama.jpg", lines[1])
+            self.assertIn("same person", lines[1])
+            self.assertNotIn("same person", lines[2])
+            self.assertIn("skipped 1 lines", found.stderr)
+
+    def test_index_and_search_bad_input(self):
+        self.assertEqual(run("index", data("no/such/dir"), "--out", "/tmp/x.jsonl").returncode, 1)
+        self.assertEqual(run("index", TESTDATA).returncode, 1)
+        self.assertEqual(run("search", data("no/index.jsonl"), data("people/obama/obama.jpg")).returncode, 1)
+        self.assertEqual(run("search", "i.jsonl", "p.jpg", "--top", "-3").returncode, 1)
+
+
+class OptionsTest(unittest.TestCase):
+    def test_list_read_and_set(self):
+        listing = run("options")
+        self.assertEqual(listing.returncode, 0)
+        self.assertEqual(len(listing.stdout.splitlines()), 43)
+        self.assertIn("haar.face.scale_factor = 1.1  (float)", listing.stdout)
+        self.assertEqual(run("options", "image.rescale_max").stdout, "800\n")
+        self.assertEqual(run("options", "image.format", ".jpg").stdout, "image.format = .jpg\n")
+        self.assertEqual(run("-o", "image.rescale_max=1024", "options", "image.rescale_max").stdout, "1024\n")
+        self.assertRegex(run("version").stdout, r"^morvik 3\.7 \(build 89287A2A\)$")
+
+    def test_bad_keys_and_values(self):
+        unknown = run("options", "image.nothing")
+        self.assertEqual(unknown.returncode, 11)
+        self.assertIn("Invalid property name (-11)", unknown.stderr)
+        for args in (["options", "image.rescale_max", "12x"], ["options", "pico.angle", "nan"],
+                     ["options", "image.rescale_max", "99999999999"],
+                     ["--option", "image.rescale_max", "faces", "x.jpg"], ["-o"]):
+            result = run(*args)
+            self.assertEqual(result.returncode, 1, args)
+            self.assertIn("Invalid args (-1)", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and builds hosts against that copy:
+# with find_package(morvik), with pkg-config, and runs the installed tool and
+# Python package.  Usage: consumer_test.sh BUILD_DIR PYTHON3
+set -euo pipefail
+build=$1
+python=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+prefix=$scratch/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+libdir=$(dirname "$(find "$prefix" -name 'libmorvik.so.3' | head -n 1)")
+export LD_LIBRARY_PATH=$libdir
+
+cmake -S "$here/consumer" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$scratch/cmake" >/dev/null
+"$scratch/cmake/cmake_consumer"
+
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+grep -q "^prefix=$prefix\$" "$libdir/pkgconfig/morvik.pc"
+cc -std=c11 -Wall -Wextra -pedantic -Werror "$here/consumer/consumer.c" -o "$scratch/c_consumer" \
+  $(pkg-config --cflags --libs morvik)
+"$scratch/c_consumer"
+
+env -u LD_LIBRARY_PATH "$prefix/bin/morvik" version
+site=$(dirname "$(dirname "$(find "$prefix" -path '*dist-packages/morvik/__init__.py' | head -n 1)")")
+PYTHONPATH=$site MORVIK_LIBRARY=$libdir/libmorvik.so.3 \
+  "$python" -c 'import morvik; print("python package: morvik %d.%d" % morvik.version()[:2])'

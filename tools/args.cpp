@@ -1,0 +1,136 @@
+#include "args.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "finding.h"
+#include "morvik/morvik.h"
+
+namespace cli {
+
+std::string Args::value(const std::string& flag, const std::string& fallback) const {
+  auto it = values_.find(flag);
+  return it == values_.end() ? fallback : it->second.back();
+}
+
+std::vector<std::string> Args::all(const std::string& flag) const {
+  auto it = values_.find(flag);
+  return it == values_.end() ? std::vector<std::string>{} : it->second;
+}
+
+Status parseArgs(int argc, char** argv, int first, const ArgGrammar& grammar, Args& args) {
+  bool flags_done = false;
+  for (int i = first; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (flags_done || arg.size() < 2 || arg[0] != '-') {
+      args.positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      flags_done = true;
+      continue;
+    }
+    if (arg == "-o") arg = "--option";
+    std::string flag = arg;
+    std::string value;
+    bool has_value = false;
+    const size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      flag = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      has_value = true;
+    }
+    if (grammar.bool_flags.count(flag)) {
+      if (has_value) return failure(MV_INVALID_ARGS, flag + " takes no value");
+      args.add(flag, "");
+    } else if (grammar.value_flags.count(flag)) {
+      if (!has_value) {
+        if (i + 1 >= argc) return failure(MV_INVALID_ARGS, flag + " needs a value");
+        value = argv[++i];
+      }
+      args.add(flag, value);
+    } else {
+      return failure(MV_INVALID_ARGS, "unknown option " + flag);
+    }
+  }
+  if (args.positional.size() < grammar.min_positional) {
+    return failure(MV_INVALID_ARGS, "missing arguments");
+  }
+  if (args.positional.size() > grammar.max_positional) {
+    return failure(MV_INVALID_ARGS, "unexpected argument '" + args.positional[grammar.max_positional] + "'");
+  }
+  return okStatus();
+}
+
+Status parseInteger(const std::string& text, const std::string& what, long long min, long long max,
+                    long long& value) {
+  errno = 0;
+  char* end = nullptr;
+  const bool hex = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0;
+  const long long parsed = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || parsed < min || parsed > max) {
+    return failure(MV_INVALID_ARGS, what + " expects a whole number from " + std::to_string(min) +
+                                        " to " + std::to_string(max) + ", not '" + text + "'");
+  }
+  value = parsed;
+  return okStatus();
+}
+
+Status parseReal(const std::string& text, const std::string& what, double& value) {
+  errno = 0;
+  char* end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(parsed)) {
+    return failure(MV_INVALID_ARGS, what + " expects a number, not '" + text + "'");
+  }
+  value = parsed;
+  return okStatus();
+}
+
+Status parseAlgo(const std::string& text, uint8_t& algo) {
+  if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
+    long long number = 0;
+    Status status = parseInteger(text, "--algo", 1, 255, number);
+    if (status.ok()) algo = static_cast<uint8_t>(number);
+    return status;
+  }
+  static const std::map<std::string, uint8_t> names = {
+      {"lbp", mv::FindLBP},  {"haar", mv::FindHaar}, {"hog", mv::FindDlib},      {"dlib", mv::FindDlib},
+      {"cnn", mv::FindCNN},  {"pico", mv::FindPico}, {"confirm", mv::FindConfirm}};
+  uint8_t bits = 0;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = text.find_first_of("+,", start);
+    const std::string name = text.substr(start, end == std::string::npos ? end : end - start);
+    auto it = names.find(name);
+    if (it == names.end()) {
+      return failure(MV_INVALID_ARGS, "--algo: unknown finder '" + name +
+                                          "' (use a number or lbp, haar, hog, cnn, pico, confirm)");
+    }
+    bits |= it->second;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  algo = bits;
+  return okStatus();
+}
+
+Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
+  algo = kDefaultAlgo;
+  max_faces = kDefaultMaxFaces;
+  if (args.has("--algo")) {
+    Status status = parseAlgo(args.value("--algo"), algo);
+    if (!status.ok()) return status;
+  }
+  if (args.has("--max")) {
+    long long max = 0;
+    Status status = parseInteger(args.value("--max"), "--max", 1, kLargestMaxFaces, max);
+    if (!status.ok()) return status;
+    max_faces = static_cast<size_t>(max);
+  }
+  return okStatus();
+}
+
+}  // namespace cli

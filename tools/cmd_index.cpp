@@ -1,0 +1,123 @@
+// morvik index: describes every photo under a folder into a JSON-lines index.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "commands.h"
+#include "finding.h"
+#include "records.h"
+
+namespace cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool looksLikePhoto(const fs::path& path) {
+  static const std::set<std::string> extensions = {".jpg", ".jpeg", ".png", ".bmp", ".tif",
+                                                   ".tiff", ".webp", ".pgm", ".ppm", ".pnm"};
+  std::string ext = path.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return extensions.count(ext) > 0;
+}
+
+// Photos under `dir` in a stable order, so that two runs give the same index.
+Status listPhotos(const std::string& dir, std::vector<std::string>& photos) {
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return failure(MV_INVALID_ARGS, "not a folder");
+  fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_regular_file(ec) && looksLikePhoto(it->path())) photos.push_back(it->path().string());
+  }
+  if (ec) return failure(MV_INVALID_ARGS, "cannot list the folder: " + ec.message());
+  std::sort(photos.begin(), photos.end());
+  return okStatus();
+}
+
+// One status line on a terminal, one line per photo otherwise (logs).
+class Progress {
+ public:
+  explicit Progress(size_t total) : total_(total), terminal_(isatty(STDERR_FILENO) == 1) {}
+  void show(size_t done, const std::string& photo) {
+    std::fprintf(stderr, terminal_ ? "\r\033[K[%zu/%zu] %s" : "[%zu/%zu] %s\n", done, total_, photo.c_str());
+    std::fflush(stderr);
+  }
+  void finish() {
+    if (terminal_) std::fputs("\r\033[K", stderr);
+  }
+
+ private:
+  size_t total_;
+  bool terminal_;
+};
+
+}  // namespace
+
+int runIndex(int argc, char** argv, int first) {
+  ArgGrammar grammar{{"--out", "--algo", "--max"}, {}, 1, 1};
+  Args args;
+  uint8_t algo = 0;
+  size_t max_faces = 0;
+  Status status = parseArgs(argc, argv, first, grammar, args);
+  if (status.ok()) status = parseFinding(args, algo, max_faces);
+  if (status.ok() && args.value("--out").empty()) status = failure(MV_INVALID_ARGS, "--out FILE is required");
+  if (!status.ok()) {
+    report("index", status);
+    return exitStatus(status.code);
+  }
+  const std::string& dir = args.positional[0];
+  const std::string out_path = args.value("--out");
+  std::vector<std::string> photos;
+  status = listPhotos(dir, photos);
+  if (!status.ok()) {
+    report(dir, status);
+    return exitStatus(status.code);
+  }
+  std::ofstream out(out_path, std::ios::trunc);
+  if (!out) {
+    report(out_path, failure(MV_INVALID_ARGS, "cannot write the index"));
+    return exitStatus(MV_INVALID_ARGS);
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  Progress progress(photos.size());
+  size_t face_count = 0, failures = 0;
+  int first_failure = 0;
+  for (size_t i = 0; i < photos.size(); ++i) {
+    progress.show(i + 1, photos[i]);
+    std::vector<mv::Face> faces;
+    std::vector<mv::FaceData> data;
+    status = describePhoto(photos[i], algo, max_faces, faces, data);
+    if (status.ok() || status.code == MV_NO_FACE) {
+      out << photoRecord(photos[i], faces, &data) << "\n";
+      face_count += data.size();
+      continue;
+    }
+    progress.finish();
+    report(photos[i], status);
+    out << errorRecord(photos[i], status) << "\n";
+    ++failures;
+    if (first_failure == 0) first_failure = status.code;
+  }
+  progress.finish();
+  out.close();
+  if (!out) {
+    report(out_path, failure(MV_INVALID_ARGS, "cannot write the index"));
+    return exitStatus(MV_INVALID_ARGS);
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%s: %zu photos, %zu faces, %zu failures, %.1f s\n", out_path.c_str(), photos.size(),
+              face_count, failures, seconds);
+  return exitStatus(first_failure);
+}
+
+}  // namespace cli

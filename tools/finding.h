@@ -1,0 +1,43 @@
+// Reading photographs and running the library's entry points on them. Every
+// failure, thrown or returned, comes back as a Status naming what failed.
+#ifndef MORVIK_TOOLS_FINDING_H_
+#define MORVIK_TOOLS_FINDING_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "morvik/morvik.h"
+#include "status.h"
+
+namespace cli {
+
+// HOG first, the CNN detector only for photos where HOG finds nothing: good
+// precision on ordinary photos without paying for the network every time.
+constexpr uint8_t kDefaultAlgo = mv::FindDlib | mv::FindCNN;
+constexpr size_t kDefaultMaxFaces = 256;
+constexpr long long kLargestMaxFaces = 100000;
+
+// Decodes an image file as 8-bit BGR. -2 when it cannot be read or decoded.
+Status readPhoto(const std::string& path, cv::Mat& image);
+
+// Up to `max_faces` faces, largest first. -4 when there is none.
+Status findFaces(const cv::Mat& image, uint8_t algo, size_t max_faces, std::vector<mv::Face>& faces);
+
+// Descriptors of the given faces, in the same order.
+Status describeFaces(const cv::Mat& image, std::vector<mv::Face>& faces,
+                     std::vector<mv::FaceData>& data);
+
+// Reads a photo, finds up to `max_faces` faces and describes them.
+Status describePhoto(const std::string& path, uint8_t algo, size_t max_faces,
+                     std::vector<mv::Face>& faces, std::vector<mv::FaceData>& data);
+
+// Euclidean distance of two descriptors.
+Status distance(const mv::FaceData& a, const mv::FaceData& b, double& result);
+
+}  // namespace cli
+
+#endif  // MORVIK_TOOLS_FINDING_H_

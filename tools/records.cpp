@@ -1,0 +1,79 @@
+#include "records.h"
+
+#include "json.h"
+
+namespace cli {
+namespace {
+
+std::string pointText(const mv::Point& p) {
+  return "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")";
+}
+
+void writeRect(Json& json, const mv::Rectangle& r) {
+  json.beginObject().key("x").value(r.x).key("y").value(r.y).key("w").value(r.w).key("h").value(r.h);
+  json.endObject();
+}
+
+void writePoint(Json& json, const mv::Point& p) {
+  json.beginObject().key("x").value(p.x).key("y").value(p.y).endObject();
+}
+
+void writeFace(Json& json, const mv::Face& face, const mv::FaceData* data) {
+  json.beginObject();
+  json.key("rect");
+  writeRect(json, data ? data->rect : face.rect);
+  json.key("left_eye");
+  writePoint(json, data ? data->left_eye : face.left_eye);
+  json.key("right_eye");
+  writePoint(json, data ? data->right_eye : face.right_eye);
+  json.key("from_shape").value(face.from_shape);
+  json.key("angle").value(face.angle);
+  if (data) {
+    json.key("descriptor").beginArray();
+    for (const float v : data->vector) json.value(v);
+    json.endArray();
+  }
+  json.endObject();
+}
+
+}  // namespace
+
+std::string rectText(const mv::Rectangle& r) {
+  return std::to_string(r.w) + "x" + std::to_string(r.h) + " at (" + std::to_string(r.x) + "," +
+         std::to_string(r.y) + ")";
+}
+
+std::string faceLine(size_t index, const mv::Face& face) {
+  std::string line = "  #" + std::to_string(index + 1) + "  " + rectText(face.rect) + "  eyes " +
+                     pointText(face.left_eye) + " " + pointText(face.right_eye);
+  if (face.from_shape) line += "  (eyes from landmarks)";
+  if (face.angle != 0.0) line += "  angle " + shortest(face.angle);
+  return line;
+}
+
+std::string descriptorLine(const mv::FaceData& data) {
+  std::string line = "      descriptor";
+  for (const float v : data.vector) line += " " + shortest(v);
+  return line;
+}
+
+std::string photoRecord(const std::string& photo, const std::vector<mv::Face>& faces,
+                        const std::vector<mv::FaceData>* data) {
+  Json json;
+  json.beginObject().key("photo").value(photo).key("faces").beginArray();
+  for (size_t i = 0; i < faces.size(); ++i) {
+    writeFace(json, faces[i], data && i < data->size() ? &(*data)[i] : nullptr);
+  }
+  json.endArray().endObject();
+  return json.text();
+}
+
+std::string errorRecord(const std::string& photo, const Status& status) {
+  Json json;
+  json.beginObject().key("photo").value(photo).key("error").beginObject();
+  json.key("code").value(status.code).key("message").value(GetResult(status.code));
+  json.key("detail").value(status.detail).endObject().endObject();
+  return json.text();
+}
+
+}  // namespace cli
