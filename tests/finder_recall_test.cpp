@@ -88,6 +88,7 @@ TEST(FinderRecall, PicoSmallWindows) {
   const int minsize = g_config.pico_minsize;
   g_config.pico_minsize = 50;
   GlobalFree();  // the window range is fixed when the detector is built
+  std::printf("with pico.minsize 50:\n");
   const Score s = score(mv::FindFaceAlgoType(0x20));
   g_config.pico_minsize = minsize;
   GlobalFree();
