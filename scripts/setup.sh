@@ -15,7 +15,7 @@ build=${MORVIK_BUILD:-$repo/build}
 
 packages=(build-essential cmake pkg-config ccache libopencv-dev libdlib-dev libboost-dev
           libopenblas-dev libgtest-dev libbenchmark-dev opencv-data libdlib-data
-          python3 python3-numpy)
+          python3 python3-numpy dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
