@@ -54,7 +54,9 @@ int rotateImage(double angle, const cv::Mat& image, mv::Rectangle* faceRect, mv:
     if (image.cols > 0 && &image != &rotated) rotated = image;
     return 0;
   }
-  MV_CHECK(faceRect->w != 0 && faceRect->h != 0);
+  // A host may call this directly: an empty face box or an angle that is
+  // not a number is refused rather than stopping the process.
+  if (faceRect->w == 0 || faceRect->h == 0 || !std::isfinite(angle)) return -1;
 
   const cv::Point2f centre = faceCentre(*faceRect);
   rotation = cv::getRotationMatrix2D(centre, angle, 1.0);

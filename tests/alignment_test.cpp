@@ -23,9 +23,14 @@ bool sharesPixels(const cv::Mat& view, const cv::Mat& image, int x, int y) {
 
 // --- rotateImage ------------------------------------------------------------
 
-TEST(RotateImage, NullRectangleIsRefused) {
+TEST(RotateImage, NullOrEmptyRectangleAndNanAngleAreRefused) {
   cv::Mat image = gradient(), rotated, rotation;
   EXPECT_EQ(-1, rotateImage(20.0, image, nullptr, nullptr, nullptr, rotated, rotation));
+  mv::Rectangle empty{10, 10, 0, 20};
+  EXPECT_EQ(-1, rotateImage(20.0, image, &empty, nullptr, nullptr, rotated, rotation));
+  mv::Rectangle box{10, 10, 20, 20};
+  EXPECT_EQ(-1, rotateImage(std::nan(""), image, &box, nullptr, nullptr, rotated, rotation));
+  EXPECT_EQ(box.w, 20);
   EXPECT_TRUE(rotated.empty());
 }
 
