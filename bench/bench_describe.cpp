@@ -14,6 +14,7 @@
 #include <dlib/opencv/cv_image.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "metric_network.h"
 #include "morvik/config.h"
 #include "morvik/image.h"
 #include "morvik/morvik.h"
@@ -76,23 +77,11 @@ BENCHMARK(BM_ExtractFacesInfo)->Unit(benchmark::kMillisecond)->UseRealTime()->Th
 
 using namespace dlib;
 
-template <int N, typename SUBNET>
-using residual = relu<add_prev1<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 1, 1, tag1<SUBNET>>>>>>>>;
-template <int N, typename SUBNET>
-using residual_down = relu<add_prev2<avg_pool<2, 2, 2, 2,
-    skip1<tag2<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 2, 2, tag1<SUBNET>>>>>>>>>>>;
-using PlainNet = loss_metric<fc_no_bias<128, avg_pool_everything<
-    residual_down<256, residual<256, residual<256, residual_down<256,
-    residual<128, residual<128, residual_down<128,
-    residual<64, residual<64, residual<64, residual_down<64,
-    residual<32, residual<32, residual<32,
-    max_pool<3, 3, 2, 2, relu<affine<con<32, 7, 7, 2, 2, input_rgb_image_sized<150>>>>>>>>>>>>>>>>>>>>>>;
-
 void BM_PlainDlib(benchmark::State& state) {
   const Scene& s = scene();
   if (s.faces.empty()) return state.SkipWithError("no face found");
   shape_predictor sp;
-  PlainNet net;
+  morvik::MetricNet net;
   deserialize("/usr/share/morvik/shape_predictor_68_face_landmarks.dat") >> sp;
   deserialize("/usr/share/morvik/dlib_face_recognition_resnet_model_v1.dat") >> net;
   const mv::Rectangle r = s.faces[0].rect;

@@ -33,30 +33,31 @@ int findFaces(const void* bytes, size_t length, size_t* data_size, mv::FindFaceA
   return ExtractFaces(&decoded, faces.data(), data_size, algo);
 }
 
+// Finds the faces and hands them, unchanged, to the descriptor step.
+template <typename Record>
+int findAndDescribe(const void* bytes, size_t length, Record* data, size_t* data_size, mv::FindFaceAlgoType algo,
+                    int (*describe)(const cv::Mat*, mv::Face*, size_t, Record*, size_t*)) {
+  if (badArgs(bytes, length, data, data_size)) return -1;
+  const size_t capacity = *data_size;
+  cv::Mat decoded;
+  std::vector<mv::Face> faces;
+  const int rc = findFaces(bytes, length, data_size, algo, decoded, faces);
+  if (rc != 0) return rc;
+  return describe(&decoded, faces.data(), capacity, data, data_size);
+}
+
 }  // namespace
 
 extern "C" {
 
 int ExtractFacesInfo(const void* bytes, size_t length, mv::FaceData* data, size_t* data_size,
                      mv::FindFaceAlgoType algo) {
-  if (badArgs(bytes, length, data, data_size)) return -1;
-  const size_t capacity = *data_size;
-  cv::Mat decoded;
-  std::vector<mv::Face> faces;
-  const int rc = findFaces(bytes, length, data_size, algo, decoded, faces);
-  if (rc != 0) return rc;
-  return ExtractInfo(&decoded, faces.data(), capacity, data, data_size);
+  return findAndDescribe(bytes, length, data, data_size, algo, &ExtractInfo);
 }
 
 int ExtractFacesInfoEx(const void* bytes, size_t length, mv::FaceDataEx* data, size_t* data_size,
                        mv::FindFaceAlgoType algo) {
-  if (badArgs(bytes, length, data, data_size)) return -1;
-  const size_t capacity = *data_size;
-  cv::Mat decoded;
-  std::vector<mv::Face> faces;
-  const int rc = findFaces(bytes, length, data_size, algo, decoded, faces);
-  if (rc != 0) return rc;
-  return ExtractInfoEx(&decoded, faces.data(), capacity, data, data_size);
+  return findAndDescribe(bytes, length, data, data_size, algo, &ExtractInfoEx);
 }
 
 int ExtractFacesInfoAngle(const void* bytes, size_t length, void* data, size_t* data_size,

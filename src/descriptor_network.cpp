@@ -13,45 +13,13 @@
 
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
+#include "metric_network.h"
 #include "morvik/global_cache.h"
 
 namespace {
 
 using namespace dlib;
-
-// R(N): two 3x3 convolutions with a shortcut around them.
-template <int N, typename SUBNET>
-using residual = relu<add_prev1<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 1, 1, tag1<SUBNET>>>>>>>>;
-
-// D(N): the same with a stride-2 first convolution; the shortcut is
-// averaged down to match.
-template <int N, typename SUBNET>
-using residual_down = relu<add_prev2<avg_pool<2, 2, 2, 2,
-    skip1<tag2<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 2, 2, tag1<SUBNET>>>>>>>>>>>;
-
-template <typename SUBNET>
-using level0 = residual_down<256, SUBNET>;
-template <typename SUBNET>
-using level1 = residual<256, residual<256, residual_down<256, SUBNET>>>;
-template <typename SUBNET>
-using level2 = residual<128, residual<128, residual_down<128, SUBNET>>>;
-template <typename SUBNET>
-using level3 = residual<64, residual<64, residual<64, residual_down<64, SUBNET>>>>;
-template <typename SUBNET>
-using level4 = residual<32, residual<32, residual<32, SUBNET>>>;
-
-using MetricNet = loss_metric<fc_no_bias<128, avg_pool_everything<
-    level0<level1<level2<level3<level4<
-    max_pool<3, 3, 2, 2, relu<affine<con<32, 7, 7, 2, 2,
-    input_rgb_image_sized<150>>>>>>>>>>>>>;
-
-// The exact layer arguments matter: the model file must match this shape.
-static_assert(std::is_same<con<32, 7, 7, 2, 2, input_rgb_image_sized<150>>,
-                           add_layer<con_<32, 7, 7, 2, 2, 0, 0>, input_rgb_image_sized<150>>>::value,
-              "stem convolution without padding");
-static_assert(std::is_same<con<8, 3, 3, 1, 1, input_rgb_image_sized<150>>,
-                           add_layer<con_<8, 3, 3, 1, 1, 1, 1>, input_rgb_image_sized<150>>>::value,
-              "residual convolutions padded by one");
+using morvik::MetricNet;
 
 constexpr unsigned long kChipSize = 150;
 constexpr unsigned long kBatchSize = 16;
