@@ -133,4 +133,11 @@ Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
   return okStatus();
 }
 
+Status parseFindingCommand(int argc, char** argv, int first, const ArgGrammar& grammar, Args& args,
+                           uint8_t& algo, size_t& max_faces) {
+  Status status = parseArgs(argc, argv, first, grammar, args);
+  if (status.ok()) status = parseFinding(args, algo, max_faces);
+  return status;
+}
+
 }  // namespace cli

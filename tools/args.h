@@ -53,6 +53,10 @@ Status parseAlgo(const std::string& text, uint8_t& algo);
 
 // Reads the common --algo and --max flags, with their defaults.
 Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces);
+// parseArgs followed by parseFinding: the prologue of every command that
+// finds faces.
+Status parseFindingCommand(int argc, char** argv, int first, const ArgGrammar& grammar, Args& args,
+                           uint8_t& algo, size_t& max_faces);
 
 }  // namespace cli
 

@@ -51,8 +51,7 @@ int runAnnotate(int argc, char** argv, int first) {
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
-  Status status = parseArgs(argc, argv, first, grammar, args);
-  if (status.ok()) status = parseFinding(args, algo, max_faces);
+  Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
   if (!status.ok()) {
     report("annotate", status);
     return exitStatus(status.code);

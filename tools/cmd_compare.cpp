@@ -28,8 +28,7 @@ int runCompare(int argc, char** argv, int first) {
   uint8_t algo = 0;
   size_t max_faces = 0;
   double threshold = kDefaultThreshold;
-  Status status = parseArgs(argc, argv, first, grammar, args);
-  if (status.ok()) status = parseFinding(args, algo, max_faces);
+  Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
   if (status.ok() && args.has("--threshold")) {
     status = parseReal(args.value("--threshold"), "--threshold", threshold);
     if (status.ok() && threshold <= 0.0) {

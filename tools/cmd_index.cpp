@@ -67,8 +67,7 @@ int runIndex(int argc, char** argv, int first) {
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
-  Status status = parseArgs(argc, argv, first, grammar, args);
-  if (status.ok()) status = parseFinding(args, algo, max_faces);
+  Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
   if (status.ok() && args.value("--out").empty()) status = failure(MV_INVALID_ARGS, "--out FILE is required");
   if (!status.ok()) {
     report("index", status);

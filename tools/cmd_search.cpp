@@ -30,8 +30,7 @@ int runSearch(int argc, char** argv, int first) {
   uint8_t algo = 0;
   size_t max_faces = 0;
   long long top = kDefaultTop;
-  Status status = parseArgs(argc, argv, first, grammar, args);
-  if (status.ok()) status = parseFinding(args, algo, max_faces);
+  Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
   if (status.ok() && args.has("--top")) status = parseInteger(args.value("--top"), "--top", 1, 1000000, top);
   if (!status.ok()) {
     report("search", status);
