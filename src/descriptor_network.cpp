@@ -15,6 +15,7 @@
 #include "morvik/dlib_wrappers.h"
 #include "metric_network.h"
 #include "morvik/global_cache.h"
+#include "model_file.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ constexpr unsigned long kBatchSize = 16;
 // missing or holds another network, and then nothing is cached.
 std::shared_ptr<MetricNet> metricNet() {
   return cachedModel<MetricNet>([](MetricNet& net) {
-    deserialize(g_config.dlib_anet) >> net;
+    morvik::deserializeModelFile(g_config.dlib_anet, net);
     return true;
   });
 }

@@ -7,6 +7,7 @@
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/global_cache.h"
+#include "model_file.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ constexpr unsigned long kMinLandmarks = 48;
 // alignment and descriptors), so the model file is read once per thread.
 std::shared_ptr<dlib::shape_predictor> landmarkModel() {
   auto model = cachedModel<dlib::shape_predictor>([](dlib::shape_predictor& sp) {
-    dlib::deserialize(g_config.dlib_shape) >> sp;
+    morvik::deserializeModelFile(g_config.dlib_shape, sp);
     // A model without both eye outlines cannot serve this library; refuse it
     // here rather than read past its points later.
     if (sp.num_parts() < kMinLandmarks)
