@@ -17,16 +17,19 @@
 #include "cnn_detections.h"
 #include "morvik/config.h"
 #include "morvik/global_cache.h"
+#include "model_file.h"
+#include "tiled_conv.h"
 
 namespace morvik {
 namespace cnn {
 
 // The trained model has batch normalisation layers; for inference they are
-// read as affine layers.
+// read as affine layers. The convolutions are computed in bands so that a
+// photo's huge temporaries are not mapped afresh on every call.
 template <long N, typename SUBNET>
-using con5d = dlib::con<N, 5, 5, 2, 2, SUBNET>;
+using con5d = banded_con<N, 5, 5, 2, 2, SUBNET>;
 template <long N, typename SUBNET>
-using con5 = dlib::con<N, 5, 5, 1, 1, SUBNET>;
+using con5 = banded_con<N, 5, 5, 1, 1, SUBNET>;
 template <typename SUBNET>
 using downsampler = dlib::relu<dlib::affine<con5d<32, dlib::relu<dlib::affine<con5d<32,
                     dlib::relu<dlib::affine<con5d<16, SUBNET>>>>>>>>>;
@@ -34,7 +37,7 @@ template <typename SUBNET>
 using rcon5 = dlib::relu<dlib::affine<con5<45, SUBNET>>>;
 
 template <typename Pyramid>
-using MmodNet = dlib::loss_mmod<dlib::con<1, 9, 9, 1, 1,
+using MmodNet = dlib::loss_mmod<banded_con<1, 9, 9, 1, 1,
                 rcon5<rcon5<rcon5<downsampler<dlib::input_rgb_image_pyramid<Pyramid>>>>>>>;
 
 // Runs the calling thread's network of type Net, loading it from
@@ -52,7 +55,7 @@ int detectFaces(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& fac
     return 0;
   }
   std::shared_ptr<Net> pnet = cachedModel<Net>([](Net& net) {
-    dlib::deserialize(g_config.dlib_dnet) >> net;
+    deserializeModelFile(g_config.dlib_dnet, net);
     return true;
   });
   MV_CHECK(pnet);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "check.h"
+#include "conv_scratch.h"
 #include "morvik/morvik.h"
 
 pthread_mutex_t g_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
@@ -31,4 +32,5 @@ extern "C" void GlobalFree() {
   const uint32_t n = static_cast<uint32_t>(g_releases.size());
   for (uint32_t i = 0; i < n; ++i) g_releases.at(i)();
   g_releases.clear();
+  morvik::releaseConvScratch();
 }

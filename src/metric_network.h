@@ -9,10 +9,16 @@
 
 #include <dlib/dnn.h>
 
+#include "tiled_conv.h"
+
 namespace morvik {
 namespace metric {
 
 using namespace dlib;
+
+// dlib's convolution, bit for bit, with its scratch memory kept between calls.
+template <long N, long NR, long NC, int SY, int SX, typename SUBNET>
+using con = tcon<N, NR, NC, SY, SX, SUBNET>;
 
 // R(N): two 3x3 convolutions with a shortcut around them.
 template <int N, typename SUBNET>
@@ -41,11 +47,9 @@ using MetricNet = loss_metric<fc_no_bias<128, avg_pool_everything<
     input_rgb_image_sized<150>>>>>>>>>>>>>;
 
 // The exact layer arguments matter: the model file must match this shape.
-static_assert(std::is_same<con<32, 7, 7, 2, 2, input_rgb_image_sized<150>>,
-                           add_layer<con_<32, 7, 7, 2, 2, 0, 0>, input_rgb_image_sized<150>>>::value,
+static_assert(std::is_base_of<con_<32, 7, 7, 2, 2, 0, 0>, tiled_con_<32, 7, 7, 2, 2, kConvUnbanded>>::value,
               "stem convolution without padding");
-static_assert(std::is_same<con<8, 3, 3, 1, 1, input_rgb_image_sized<150>>,
-                           add_layer<con_<8, 3, 3, 1, 1, 1, 1>, input_rgb_image_sized<150>>>::value,
+static_assert(std::is_base_of<con_<8, 3, 3, 1, 1, 1, 1>, tiled_con_<8, 3, 3, 1, 1, kConvUnbanded>>::value,
               "residual convolutions padded by one");
 
 }  // namespace metric

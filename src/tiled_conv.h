@@ -1,0 +1,78 @@
+// A convolution layer for dlib networks: dlib's con_ with its scratch
+// memory kept between calls and, where asked, bounded.
+//
+// dlib unrolls the whole input into one matrix (one row per output pixel,
+// one column per filter weight), multiplies it by the filters in one BLAS
+// call and frees it. For the face detector on a 500x375 photo that matrix
+// reaches 400 MB in one layer; glibc maps such blocks fresh from the kernel
+// and returns them on every call, so most of the time goes to page faults.
+//
+// Unbanded, the layer makes dlib's BLAS call on dlib's matrix, unrolled by
+// a faster loop into a per-thread buffer that is kept: results are dlib's
+// bit for bit. Banded, it makes one call per band of output pixels into a
+// bounded buffer. OpenBLAS rounds partial sums differently for different
+// matrix widths (as it does for different thread counts), so banded
+// outputs may differ from dlib's in the last bits.
+//
+// The layer reads and writes model files exactly as dlib's con_ does.
+#ifndef MORVIK_TILED_CONV_H_
+#define MORVIK_TILED_CONV_H_
+
+#include <cstddef>
+
+#include <dlib/dnn.h>
+
+#include "conv_scratch.h"
+
+namespace morvik {
+
+// The unrolled band of a banded layer, in bytes (at least 64 pixels).
+constexpr size_t kConvBandBudget = size_t{4} << 20;
+// No bands: the whole input is unrolled at once, as dlib does.
+constexpr size_t kConvUnbanded = ~size_t{0};
+
+// output = the convolution of data with the filters (num_filters x data.k()
+// x filter_nr x filter_nc, row-major, no bias), laid out as dlib lays out a
+// con_ layer's output. scratch_budget bounds the unrolled band (see above).
+void convolveTiled(const dlib::tensor& data, const float* filters, long num_filters, long filter_nr,
+                   long filter_nc, long stride_y, long stride_x, long padding_y, long padding_x,
+                   dlib::resizable_tensor& output, size_t scratch_budget);
+
+template <long NumFilters, long NR, long NC, int StrideY, int StrideX, size_t Budget>
+class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
+  using base = dlib::con_<NumFilters, NR, NC, StrideY, StrideX>;
+
+ public:
+  template <typename SUBNET>
+  void forward(const SUBNET& sub, dlib::resizable_tensor& output) {
+    const dlib::tensor& input = sub.get_output();
+    const long window = input.k() * this->nr() * this->nc();
+    const long weights = this->num_filters() * window;
+    const long biases = this->bias_is_disabled() ? 0 : this->num_filters();
+    dlib::tensor& params = this->get_layer_params();
+    // Parameters that do not match the input are dlib's to report.
+    if (params.size() != static_cast<size_t>(weights + biases)) {
+      base::forward(sub, output);
+      return;
+    }
+    const dlib::tensor& weights_view = params;
+    convolveTiled(input, weights_view.host(), this->num_filters(), this->nr(), this->nc(), StrideY, StrideX,
+                  this->padding_y(), this->padding_x(), output, Budget);
+    if (biases != 0) {
+      dlib::alias_tensor bias(1, this->num_filters());
+      dlib::tt::add(1, output, 1, bias(params, weights));
+    }
+  }
+};
+
+// dlib's results bit for bit.
+template <long NumFilters, long NR, long NC, int StrideY, int StrideX, typename SUBNET>
+using tcon = dlib::add_layer<tiled_con_<NumFilters, NR, NC, StrideY, StrideX, kConvUnbanded>, SUBNET>;
+
+// Bounded memory; last bits may differ from dlib's.
+template <long NumFilters, long NR, long NC, int StrideY, int StrideX, typename SUBNET>
+using banded_con = dlib::add_layer<tiled_con_<NumFilters, NR, NC, StrideY, StrideX, kConvBandBudget>, SUBNET>;
+
+}  // namespace morvik
+
+#endif  // MORVIK_TILED_CONV_H_
