@@ -380,14 +380,17 @@ void libraryFinds(benchmark::State& state, const cv::Mat& image, mv::FindFaceAlg
   state.counters["faces"] = it->second;
 }
 
-void registerHog(const char* tag, const cv::Mat* image) {
+void registerHog(const cv::Mat* image) {
   const std::string size = sizeName(*image);
   const std::string work = sizeName(workingImage(*image));
-  const std::string lib = std::string("hog/library ExtractFaces 0x08/") + size;
-  const std::string finder = std::string("hog/library finder/") + work;
-  const std::string refHog = std::string("hog/reference detector/") + work;
-  const std::string refEyes = std::string("hog/reference detector+landmarks/") + work;
-  const std::string native = std::string("hog/reference detector/") + size;
+  // Both photographs may share a working size: the names say where each
+  // working image came from.
+  const std::string from = work + " from " + size;
+  const std::string lib = "hog/library ExtractFaces 0x08/" + size;
+  const std::string finder = "hog/library finder/" + from;
+  const std::string refHog = "hog/reference detector/" + from;
+  const std::string refEyes = "hog/reference detector+landmarks/" + from;
+  const std::string native = "hog/reference detector/" + size + " own size";
 
   add(lib, [image](benchmark::State& s) { libraryFinds(s, *image, mv::FindDlib); });
   add(finder, [image](benchmark::State& s) {
@@ -424,13 +427,11 @@ void registerHog(const char* tag, const cv::Mat* image) {
       s.counters["faces"] = double(faces.size());
     });
   }
-  stages().push_back({std::string("HOG ") + tag + " " + size + " (works at " + work + "): ExtractFaces", lib, refHog,
-                      1, 1, "<= 1.0"});
-  stages().push_back({std::string("HOG ") + tag + " " + work + ": finder alone", finder, refHog, 1, 1, ""});
-  stages().push_back({std::string("HOG ") + tag + " " + size + ": ExtractFaces vs detector+landmarks", lib, refEyes, 1,
-                      1, ""});
+  stages().push_back({"HOG " + size + " (works at " + work + "): ExtractFaces", lib, refHog, 1, 1, "<= 1.0"});
+  stages().push_back({"HOG " + from + ": finder alone", finder, refHog, 1, 1, ""});
+  stages().push_back({"HOG " + size + ": ExtractFaces vs detector+landmarks of every face", lib, refEyes, 1, 1, ""});
   if (image->cols != workingImage(*image).cols)
-    stages().push_back({std::string("HOG ") + tag + " reference at " + size + " (own size)", "", native, 1, 1, ""});
+    stages().push_back({"HOG " + size + ": reference at its own size", "", native, 1, 1, ""});
 }
 
 void registerLandmarks() {
@@ -617,8 +618,8 @@ void registerPico() {
 }
 
 void registerAll() {
-  registerHog("500x375", &photos().small);
-  registerHog("1280x960", &photos().big);
+  registerHog(&photos().small);
+  registerHog(&photos().big);
   registerLandmarks();
   registerDescriptor(1);
   registerDescriptor(0);
@@ -728,9 +729,11 @@ std::string firstCalls() {
   std::string out;
   char line[256];
   auto readBytes = [](const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return bytes.size();
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<char> bytes(in ? static_cast<size_t>(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<size_t>(in.gcount());
   };
   for (const std::string& path : {ref::kShapeModel, ref::kMetricModel, ref::kMmodModel}) readBytes(path);  // cache
   double readAll = 0.0;
