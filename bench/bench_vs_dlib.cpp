@@ -44,6 +44,7 @@
 #include "morvik/findface.h"
 #include "morvik/image.h"
 #include "morvik/morvik.h"
+#include "morvik/morvik_info.h"
 #include "morvik/pico.h"
 
 // --- counting allocations ----------------------------------------------------
@@ -391,6 +392,8 @@ void registerHog(const cv::Mat* image) {
   const std::string refHog = "hog/reference detector/" + from;
   const std::string refEyes = "hog/reference detector+landmarks/" + from;
   const std::string native = "hog/reference detector/" + size + " own size";
+  const std::string working = "hog/library working image/" + from;
+  const std::string eyes = "hog/library eyes of the found faces/" + from;
 
   add(lib, [image](benchmark::State& s) { libraryFinds(s, *image, mv::FindDlib); });
   add(finder, [image](benchmark::State& s) {
@@ -404,6 +407,33 @@ void registerHog(const cv::Mat* image) {
       benchmark::DoNotOptimize(algo.findFaces(0, work, faces));
     }
     s.counters["faces"] = double(faces.size());
+  });
+  // The rest of ExtractFaces: the working image, and the eyes of every
+  // face found (eye cascade, landmarks when it fails).
+  add(working, [image](benchmark::State& s) {
+    for (auto _ : s) benchmark::DoNotOptimize(workingImage(*image));
+  });
+  add(eyes, [image](benchmark::State& s) {
+    MorvikInfo info(mv::FindDlib);
+    info.loadImage(*image);
+    PreparedImage prepared;
+    PreparedParams params;
+    getImagePrepareParams(*image, g_config.image_rescale_min, g_config.image_rescale_max, params);
+    info.prepareImage(params, prepared);
+    DlibFindFaceAlgo algo;
+    std::vector<cv::Rect> found;
+    algo.findFaces(0, prepared.image, found);
+    if (found.empty()) return s.SkipWithError("no face");
+    auto once = [&] {
+      for (const cv::Rect& r : found) {
+        mv::Face face{};
+        face.rect = r;
+        benchmark::DoNotOptimize(info.fillEyesInfo(prepared, face));
+      }
+    };
+    once();
+    for (auto _ : s) once();
+    s.counters["faces"] = double(found.size());
   });
   add(refHog, [image](benchmark::State& s) {
     const cv::Mat work = workingImage(*image);
@@ -430,6 +460,8 @@ void registerHog(const cv::Mat* image) {
   stages().push_back({"HOG " + size + " (works at " + work + "): ExtractFaces", lib, refHog, 1, 1, "<= 1.0"});
   stages().push_back({"HOG " + from + ": finder alone", finder, refHog, 1, 1, ""});
   stages().push_back({"HOG " + size + ": ExtractFaces vs detector+landmarks of every face", lib, refEyes, 1, 1, ""});
+  stages().push_back({"  part: working image " + from + " (library only)", working, "", 1, 1, ""});
+  stages().push_back({"  part: eyes of the found faces at " + work + " (library only)", eyes, "", 1, 1, ""});
   if (image->cols != workingImage(*image).cols)
     stages().push_back({"HOG " + size + ": reference at its own size", "", native, 1, 1, ""});
 }
@@ -563,8 +595,21 @@ void registerCnn(const cv::Mat* image, int repetitions) {
   })
       ->Iterations(1)
       ->Repetitions(repetitions);
+  const cv::Mat work = workingImage(*image);
+  const std::string refWork = "cnn/reference MMOD net/" + sizeName(work) + " from " + size;
+  add(refWork, [image](benchmark::State& s) {
+    setBlasThreads(0);
+    const dlib::matrix<dlib::rgb_pixel> rgb = ref::rgbImage(workingImage(*image));
+    ref::net_type& net = ref::mmod();
+    std::vector<dlib::mmod_rect> found;
+    for (auto _ : s) benchmark::DoNotOptimize(found = net(rgb));
+    s.counters["faces"] = double(found.size());
+  })
+      ->Iterations(1)
+      ->Repetitions(repetitions);
   stages().push_back({"MMOD CNN " + size + " (library works at " + sizeName(workingImage(*image)) + " first)", lib,
                       refName, 1, 1, image->cols == 500 ? "<= 0.2 (5x faster)" : ""});
+  stages().push_back({"MMOD CNN " + size + ": library vs reference at " + sizeName(work), lib, refWork, 1, 1, ""});
 }
 
 void registerPico() {
