@@ -695,15 +695,18 @@ class TableReporter : public benchmark::ConsoleReporter {
       }
       const double ms = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e3;
       times_[run.run_name.function_name].push_back(ms);
+      cpu_[run.run_name.function_name].push_back(run.GetAdjustedCPUTime() /
+                                                 benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e3);
       if (run.repetitions <= 1) shown.push_back(run);
     }
     if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
   }
 
   // Median time per iteration in ms; negative when the benchmark did not run.
-  double median(const std::string& name) const {
-    auto it = times_.find(name);
-    if (it == times_.end() || it->second.empty()) return -1.0;
+  double median(const std::string& name, bool cpu = false) const {
+    const auto& times = cpu ? cpu_ : times_;
+    auto it = times.find(name);
+    if (it == times.end() || it->second.empty()) return -1.0;
     std::vector<double> v = it->second;
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
@@ -712,9 +715,12 @@ class TableReporter : public benchmark::ConsoleReporter {
 
  private:
   std::map<std::string, std::vector<double>> times_;
+  std::map<std::string, std::vector<double>> cpu_;  // the calling thread's CPU time
 };
 
-double lookup(const TableReporter& r, const std::string& name) { return name.empty() ? -1.0 : r.median(name); }
+double lookup(const TableReporter& r, const std::string& name, bool cpu = false) {
+  return name.empty() ? -1.0 : r.median(name, cpu);
+}
 
 std::string ms(double t) {
   if (t < 0.0) return "-";
@@ -723,19 +729,27 @@ std::string ms(double t) {
   return buf;
 }
 
+// Wall-clock medians decide; the calling thread's CPU time is shown beside
+// them because it suffers less from other load on a shared machine (it
+// leaves out OpenBLAS's own threads and the throughput workers).
 void printTable(const TableReporter& r) {
-  std::printf("\n%-78s | %10s | %10s | %6s | %s\n", "stage (median ms per unit)", "library", "reference", "ratio",
-              "goal");
-  std::printf("%s\n", std::string(130, '-').c_str());
+  std::printf("\n%-78s | %9s | %9s | %6s | %9s | %9s | %6s | %s\n", "stage (median ms per unit)", "library",
+              "reference", "ratio", "lib cpu", "ref cpu", "ratio", "goal (wall ratio)");
+  std::printf("%s\n", std::string(160, '-').c_str());
+  auto ratio = [](double a, double b) {
+    char buf[32] = "-";
+    if (a > 0 && b > 0) std::snprintf(buf, sizeof buf, "%.2f", a / b);
+    return std::string(buf);
+  };
   for (const Stage& s : stages()) {
-    const double l = lookup(r, s.library);
-    const double f = lookup(r, s.reference);
-    const double lu = l < 0 ? -1 : l / s.per_library;
-    const double fu = f < 0 ? -1 : f / s.per_reference;
-    char ratio[32] = "-";
-    if (lu > 0 && fu > 0) std::snprintf(ratio, sizeof ratio, "%.2f", lu / fu);
-    std::printf("%-78s | %10s | %10s | %6s | %s\n", s.label.c_str(), ms(lu).c_str(), ms(fu).c_str(), ratio,
-                s.goal.c_str());
+    auto unit = [&](const std::string& name, double per, bool cpu) {
+      const double t = lookup(r, name, cpu);
+      return t < 0 ? -1.0 : t / per;
+    };
+    const double l = unit(s.library, s.per_library, false), f = unit(s.reference, s.per_reference, false);
+    const double lc = unit(s.library, s.per_library, true), fc = unit(s.reference, s.per_reference, true);
+    std::printf("%-78s | %9s | %9s | %6s | %9s | %9s | %6s | %s\n", s.label.c_str(), ms(l).c_str(), ms(f).c_str(),
+                ratio(l, f).c_str(), ms(lc).c_str(), ms(fc).c_str(), ratio(lc, fc).c_str(), s.goal.c_str());
   }
   // Scaling of the throughput with a second calling thread.
   for (int blas : {1, 0}) {
