@@ -911,6 +911,12 @@ int main(int argc, char** argv) {
     char buf[128];
     std::snprintf(buf, sizeof buf, "%.4f", std::sqrt(d));
     notes()["descriptor distance library/reference, same face"] = buf;
+    const double tilt = std::atan2(double(f.face.right_eye.y - f.face.left_eye.y),
+                                   double(f.face.right_eye.x - f.face.left_eye.x)) * 180.0 / 3.141592653589793;
+    std::snprintf(buf, sizeof buf, "%dx%d at (%d,%d), eyes from %s, eye-line tilt %.1f deg", f.face.rect.w,
+                  f.face.rect.h, f.face.rect.x, f.face.rect.y, f.face.from_shape ? "the landmarks" : "the eye cascade",
+                  tilt);
+    notes()["descriptor face (ExtractFaces 0x08 on the portrait)"] = buf;
   }
   {
     // At the same working size the library's HOG finder must find exactly
