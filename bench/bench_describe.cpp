@@ -1,5 +1,5 @@
-// Describing faces: the library's entry points against the plain dlib
-// sequence (landmarks, face chip, network) for the same face.
+// Describing faces through the library's entry points, one and two calling
+// threads (bench_vs_dlib sets them beside plain dlib code).
 //
 //   ./build/bench/bench_describe --benchmark_min_time=2
 //
@@ -9,12 +9,8 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <dlib/dnn.h>
-#include <dlib/image_processing/shape_predictor.h>
-#include <dlib/opencv/cv_image.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "metric_network.h"
 #include "morvik/config.h"
 #include "morvik/image.h"
 #include "morvik/morvik.h"
@@ -72,31 +68,6 @@ void BM_ExtractFacesInfo(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 2);
 }
 BENCHMARK(BM_ExtractFacesInfo)->Unit(benchmark::kMillisecond)->UseRealTime()->Threads(1)->Threads(2);
-
-// --- the plain dlib sequence ---------------------------------------------------
-
-using namespace dlib;
-
-void BM_PlainDlib(benchmark::State& state) {
-  const Scene& s = scene();
-  if (s.faces.empty()) return state.SkipWithError("no face found");
-  shape_predictor sp;
-  morvik::MetricNet net;
-  deserialize("/usr/share/morvik/shape_predictor_68_face_landmarks.dat") >> sp;
-  deserialize("/usr/share/morvik/dlib_face_recognition_resnet_model_v1.dat") >> net;
-  const mv::Rectangle r = s.faces[0].rect;
-  const rectangle face(r.x, r.y, r.x + r.w - 1, r.y + r.h - 1);
-  cv_image<bgr_pixel> view(s.image);
-  for (auto _ : state) {
-    const full_object_detection shape = sp(view, face);
-    matrix<rgb_pixel> chip;
-    extract_image_chip(view, get_face_chip_details(shape, 150, 0.25), chip);
-    matrix<float, 0, 1> descriptor = net(chip);
-    benchmark::DoNotOptimize(descriptor);
-  }
-  state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_PlainDlib)->Unit(benchmark::kMillisecond)->UseRealTime()->Threads(1)->Threads(2);
 
 // The alignment step on its own (rotation by the eyes, crop, landmark refit),
 // which the library's sequence adds to the plain one: loading a copy of the
