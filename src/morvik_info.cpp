@@ -96,8 +96,15 @@ int MorvikInfo::getFaces(std::vector<mv::Face>& faces, size_t max) {
   if (rfaces.empty()) return -4;
 
   MV_CHECK(prepared.image.cols != 0);
-  std::sort(rfaces.begin(), rfaces.end(),
-            [](const rotrect& a, const rotrect& b) { return a.rect.area() > b.rect.area(); });
+  // Largest first. Finders that search in parallel report equal-sized faces
+  // in any order, so ties go top to bottom, then left to right: the same
+  // image always gives the same list.
+  std::sort(rfaces.begin(), rfaces.end(), [](const rotrect& a, const rotrect& b) {
+    if (a.rect.area() != b.rect.area()) return a.rect.area() > b.rect.area();
+    if (a.rect.y != b.rect.y) return a.rect.y < b.rect.y;
+    if (a.rect.x != b.rect.x) return a.rect.x < b.rect.x;
+    return a.rect.width < b.rect.width;
+  });
   MV_CHECK(rfaces.size() <= 1 || rfaces.at(0).rect.area() >= rfaces.at(rfaces.size() - 1).rect.area());
 
   faces.clear();

@@ -104,6 +104,22 @@ TEST(ExtractFacesSelections, CapacityKeepsTheLargest) {
   EXPECT_EQ(two[1].rect.w * two[1].rect.h, all[1].rect.w * all[1].rect.h);
 }
 
+// The cascades search in parallel and report equal-sized faces in any
+// order; the list must not depend on that.
+TEST(ExtractFacesSelections, EqualSizedFacesComeInTheSameOrderEveryTime) {
+  const cv::Mat image = photo("faces/bald_guys.jpg");
+  const std::vector<mv::Face> first = extract(image, kHaar, nullptr, 0);
+  ASSERT_GE(first.size(), 10u);
+  for (int run = 0; run < 6; ++run) {
+    const std::vector<mv::Face> again = extract(image, kHaar, nullptr, 0);
+    ASSERT_EQ(first.size(), again.size());
+    for (size_t i = 0; i < first.size(); ++i) {
+      EXPECT_EQ(first[i].rect.x, again[i].rect.x) << "run " << run << " face " << i;
+      EXPECT_EQ(first[i].rect.y, again[i].rect.y) << "run " << run << " face " << i;
+    }
+  }
+}
+
 TEST(ExtractFacesCoordinates, FacesAreInPixelsOfTheCallersImage) {
   // obama.jpg is searched shrunk, its half-size copy enlarged, to nearly
   // the same working image: the faces must come back at the two scales.
