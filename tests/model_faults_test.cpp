@@ -2,6 +2,7 @@
 // empty, truncated and of the wrong kind in turn. Each call that needs it
 // must answer with its documented code or exception, cache and register
 // nothing, and work again, in the same process, once the file is back.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,7 +32,7 @@ using testing_support::photo;
 using testing_support::scratchPath;
 using testing_support::testdata;
 
-enum class Fault { kMissing, kEmpty, kTruncated, kOtherModel, kPhoto };
+enum class Fault { kMissing, kEmpty, kTruncated, kOtherModel, kPhoto, kDirectory };
 
 const char* faultName(Fault f) {
   switch (f) {
@@ -40,12 +41,13 @@ const char* faultName(Fault f) {
     case Fault::kTruncated: return "truncated";
     case Fault::kOtherModel: return "another model";
     case Fault::kPhoto: return "a JPEG";
+    case Fault::kDirectory: return "a directory";
   }
   return "?";
 }
 
-constexpr Fault kFaults[] = {Fault::kMissing, Fault::kEmpty, Fault::kTruncated, Fault::kOtherModel,
-                             Fault::kPhoto};
+constexpr Fault kFaults[] = {Fault::kMissing, Fault::kEmpty,  Fault::kTruncated,
+                             Fault::kOtherModel, Fault::kPhoto, Fault::kDirectory};
 
 // What a call ended with: its result code or the exception that left it.
 std::string outcomeOf(const std::function<int()>& call) {
@@ -93,6 +95,7 @@ class ModelFile {
 
   void damage(Fault fault) {
     std::remove(path_.c_str());
+    EXPECT_EQ(access(other_.c_str(), R_OK), 0) << other_;
     switch (fault) {
       case Fault::kMissing: break;
       case Fault::kEmpty: writeBytes(path_, "", 0); break;
@@ -104,7 +107,13 @@ class ModelFile {
         break;
       }
       case Fault::kOtherModel: EXPECT_EQ(symlink(other_.c_str(), path_.c_str()), 0); break;
-      case Fault::kPhoto: EXPECT_EQ(symlink(testdata("people/obama/obama1.jpg").c_str(), path_.c_str()), 0); break;
+      case Fault::kPhoto: {
+        const std::string jpeg = testdata("people/obama/obama.jpg");
+        EXPECT_EQ(access(jpeg.c_str(), R_OK), 0) << jpeg;
+        EXPECT_EQ(symlink(jpeg.c_str(), path_.c_str()), 0);
+        break;
+      }
+      case Fault::kDirectory: EXPECT_EQ(mkdir(path_.c_str(), 0700), 0); break;
     }
   }
 
