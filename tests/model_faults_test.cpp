@@ -27,7 +27,6 @@
 
 namespace {
 
-using testing_support::fileBytes;
 using testing_support::photo;
 using testing_support::scratchPath;
 using testing_support::testdata;
@@ -102,8 +101,11 @@ class ModelFile {
       case Fault::kTruncated: {
         // A prefix keeps the header intact and cuts the body; a small one
         // keeps the large models cheap to rewrite.
-        const std::vector<char> bytes = fileBytes(real_);
-        writeBytes(path_, bytes.data(), std::min<size_t>(bytes.size() / 2, 64 * 1024));
+        struct stat info {};
+        EXPECT_EQ(stat(real_.c_str(), &info), 0);
+        std::vector<char> prefix(std::min<size_t>(static_cast<size_t>(info.st_size) / 2, 64 * 1024));
+        std::ifstream(real_, std::ios::binary).read(prefix.data(), static_cast<std::streamsize>(prefix.size()));
+        writeBytes(path_, prefix.data(), prefix.size());
         break;
       }
       case Fault::kOtherModel: EXPECT_EQ(symlink(other_.c_str(), path_.c_str()), 0); break;
