@@ -176,7 +176,7 @@ class ThreadStress : public ::testing::Test {
   }
   void TearDown() override { GlobalFree(); }
 
-  // Runs operation `op` on photo `p`; true when it gave the expected answer.
+  // Runs operation `op` on one photo; true when it gave the expected answer.
   bool runOp(int op, const Expected& e) const {
     switch (op) {
       case kExtractFaces: return extractFaces(e.image) == e.faces;
