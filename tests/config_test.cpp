@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include <boost/property_tree/json_parser.hpp>
 #include <gtest/gtest.h>
@@ -268,6 +269,29 @@ void* loadLibraryWithConfig(const std::string& path, std::string& log) {
   return library;
 }
 
+// A copy of the library loaded with the built-in defaults finds its models
+// and the same faces as this program's own copy, which runs with the
+// installed configuration (all defaults). The copy runs on a thread of its
+// own: the models it caches there go when the thread ends, and only then can
+// the copy be unloaded again.
+void expectFacesFoundWithDefaults(void* library) {
+  using ExtractFacesFn = int (*)(const cv::Mat*, mv::Face*, size_t*, mv::FindFaceAlgoType);
+  auto extract = reinterpret_cast<ExtractFacesFn>(dlsym(library, "ExtractFaces"));
+  ASSERT_TRUE(extract);
+  const cv::Mat image = testing_support::photo("faces/two_people.jpg");
+  mv::Face faces[4], own[4];
+  size_t n = 4, own_n = 4;
+  int rc = 0;
+  std::thread([&] { rc = extract(&image, faces, &n, mv::FindLBP); }).join();
+  std::thread([&] { ExtractFaces(&image, own, &own_n, mv::FindLBP); }).join();
+  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(n, own_n);
+  for (size_t i = 0; i < n; ++i) {
+    EXPECT_EQ(faces[i].rect.x, own[i].rect.x);
+    EXPECT_EQ(faces[i].rect.w, own[i].rect.w);
+  }
+}
+
 // The start-up load runs while the library is being loaded: a broken file
 // must be reported, not thrown into the host.
 TEST(StartupLoad, BrokenFileKeepsDefaultsAndOptionsWork) {
@@ -278,6 +302,7 @@ TEST(StartupLoad, BrokenFileKeepsDefaultsAndOptionsWork) {
   ASSERT_NE(library, nullptr) << dlerror();
   EXPECT_EQ(log.rfind("Loading config " + path + "\nCan't load config " + path + ": ", 0), 0u) << log;
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+  expectFacesFoundWithDefaults(library);
 
   using OptionFn = int (*)(const char*, void*, size_t);
   auto get = reinterpret_cast<OptionFn>(dlsym(library, "GetOption"));
@@ -293,6 +318,24 @@ TEST(StartupLoad, BrokenFileKeepsDefaultsAndOptionsWork) {
   EXPECT_EQ(value, 640);
   dlclose(library);
   std::remove(path.c_str());
+}
+
+TEST(StartupLoad, MissingFileKeepsDefaultsAndFacesAreFound) {
+  const std::string path = scratchPath("absent.json");
+  std::string log;
+  void* library = loadLibraryWithConfig(path, log);
+  ASSERT_NE(library, nullptr) << dlerror();
+  EXPECT_EQ(log.rfind("Loading config " + path + "\nCan't load config " + path + ": ", 0), 0u) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+
+  using OptionFn = int (*)(const char*, void*, size_t);
+  auto get = reinterpret_cast<OptionFn>(dlsym(library, "GetOption"));
+  ASSERT_TRUE(get);
+  int value = 0;
+  EXPECT_EQ(get("pico.minsize", &value, sizeof(value)), 0);
+  EXPECT_EQ(value, 80);
+  expectFacesFoundWithDefaults(library);
+  dlclose(library);
 }
 
 TEST(StartupLoad, EnvironmentNamesTheStartupFile) {
