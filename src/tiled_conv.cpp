@@ -39,7 +39,9 @@ void unrollPixels(const ConvShape& s, const float* sample, long p0, long p1, flo
         if (y < 0 || y >= s.in_nr) {
           std::fill_n(t, s.filter_nc, 0.0f);
         } else if (inside_x) {
-          std::memcpy(t, plane + y * s.in_nc + left, sizeof(float) * s.filter_nc);
+          // A few values per filter row: a call to memcpy would cost more.
+          const float* row = plane + y * s.in_nc + left;
+          for (long x = 0; x < s.filter_nc; ++x) t[x] = row[x];
         } else {
           const float* row = plane + y * s.in_nc;
           for (long x = 0; x < s.filter_nc; ++x) {

@@ -27,7 +27,8 @@
 namespace morvik {
 
 // The unrolled band of a banded layer, in bytes (at least 64 pixels).
-constexpr size_t kConvBandBudget = size_t{4} << 20;
+// Smaller bands leave OpenBLAS's threads more time waiting than working.
+constexpr size_t kConvBandBudget = size_t{16} << 20;
 // No bands: the whole input is unrolled at once, as dlib does.
 constexpr size_t kConvUnbanded = ~size_t{0};
 
