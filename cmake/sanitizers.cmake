@@ -22,7 +22,9 @@ set(MORVIK_SANITIZER_OPT -O1 -g -fno-omit-frame-pointer)
 if(MORVIK_SANITIZE)
   add_compile_options(${MORVIK_SANITIZER_OPT} -fsanitize=address,undefined
                       -fno-sanitize-recover=undefined)
-  add_link_options(-fsanitize=address,undefined)
+  # A C host of the library (tests/c) needs UBSan's C++ runtime too: the
+  # library's virtual calls are checked.
+  add_link_options(-fsanitize=address,undefined -fsanitize-link-c++-runtime)
 endif()
 
 if(MORVIK_TSAN)
