@@ -4,7 +4,7 @@
 # A crash, hang, leak, out-of-memory or sanitizer report fails the run.
 #
 #   fuzz.sh [BUILD_DIR]
-#   MORVIK_FUZZ_SECONDS  time per target (default 60)
+#   MORVIK_FUZZ_SECONDS  time per target (default 60; twice that for images)
 #   MORVIK_TESTDATA      test photographs (default ../shared/testdata)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,15 +25,19 @@ export TMPDIR=$work/tmp
 summary=()
 status=0
 for t in "${targets[@]}"; do
-  echo "== $t for ${seconds} s"
+  # Images get twice the time: their target first loads the landmark and
+  # descriptor models, and every input with a face is described.
+  time_limit=$seconds
+  [ "$t" = fuzz_extract_faces_info ] && time_limit=$((2 * seconds))
+  echo "== $t for ${time_limit} s"
   log=$work/$t.log
   # -timeout: one input taking longer is a hang; the first image input also
   # loads the landmark and descriptor models.
-  if "$build/tests/fuzz/$t" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=4096 \
+  if "$build/tests/fuzz/$t" -max_total_time="$time_limit" -timeout=60 -rss_limit_mb=4096 \
        -print_final_stats=1 -artifact_prefix="$work/artifacts/$t-" \
        "$work/corpus/$t" "$work/seeds/$t" >"$log" 2>&1; then
     runs=$(sed -n 's/^Done \([0-9]*\) runs.*/\1/p' "$log" | tail -1)
-    summary+=("$t: ${runs:-?} inputs in ${seconds} s")
+    summary+=("$t: ${runs:-?} inputs in ${time_limit} s")
   else
     status=1
     summary+=("$t: FAILED (see $log)")
