@@ -27,13 +27,18 @@ status=0
 for t in "${targets[@]}"; do
   # Images get twice the time: their target first loads the landmark and
   # descriptor models, and every input with a face is described.
+  # The first input also loads those models, so a hang is an input that
+  # takes minutes there.
   time_limit=$seconds
-  [ "$t" = fuzz_extract_faces_info ] && time_limit=$((2 * seconds))
+  hang=60
+  if [ "$t" = fuzz_extract_faces_info ]; then
+    time_limit=$((2 * seconds))
+    hang=300
+  fi
   echo "== $t for ${time_limit} s"
   log=$work/$t.log
-  # -timeout: one input taking longer is a hang; the first image input also
-  # loads the landmark and descriptor models.
-  if "$build/tests/fuzz/$t" -max_total_time="$time_limit" -timeout=60 -rss_limit_mb=4096 \
+  # -timeout: one input taking longer is a hang.
+  if "$build/tests/fuzz/$t" -max_total_time="$time_limit" -timeout="$hang" -rss_limit_mb=4096 \
        -print_final_stats=1 -artifact_prefix="$work/artifacts/$t-" \
        "$work/corpus/$t" "$work/seeds/$t" >"$log" 2>&1; then
     runs=$(sed -n 's/^Done \([0-9]*\) runs.*/\1/p' "$log" | tail -1)
