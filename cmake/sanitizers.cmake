@@ -22,9 +22,10 @@ set(MORVIK_SANITIZER_OPT -O1 -g -fno-omit-frame-pointer)
 if(MORVIK_SANITIZE)
   add_compile_options(${MORVIK_SANITIZER_OPT} -fsanitize=address,undefined
                       -fno-sanitize-recover=undefined)
-  # A C host of the library (tests/c) needs UBSan's C++ runtime too: the
-  # library's virtual calls are checked.
-  add_link_options(-fsanitize=address,undefined -fsanitize-link-c++-runtime)
+  # A C host of the library (tests/c) needs UBSan's C++ runtime too (the
+  # library's virtual calls are checked), and that runtime the C++ library.
+  add_link_options(-fsanitize=address,undefined
+                   "$<$<LINK_LANGUAGE:C>:-fsanitize-link-c++-runtime;-lstdc++>")
 endif()
 
 if(MORVIK_TSAN)
