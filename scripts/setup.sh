@@ -15,7 +15,10 @@ build=${MORVIK_BUILD:-$repo/build}
 
 packages=(build-essential cmake pkg-config ccache libopencv-dev libdlib-dev libboost-dev
           libopenblas-dev libgtest-dev libbenchmark-dev opencv-data libdlib-data
-          python3 python3-numpy dpkg-dev file)
+          python3 python3-numpy dpkg-dev file
+          # clang with its sanitizer and libFuzzer runtimes: the instrumented
+          # builds that scripts/test.sh makes beside the normal one
+          clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

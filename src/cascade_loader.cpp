@@ -1,5 +1,7 @@
 #include "cascade_loader.h"
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 
 namespace morvik {
@@ -13,6 +15,22 @@ bool loadCascade(cv::CascadeClassifier& cascade, const std::string& path) {
   } catch (const cv::Exception&) {
     return false;
   }
+}
+
+namespace {
+
+// More sizes than any sane factor gives (1.1 scans about 70 sizes of an
+// 800-pixel image).
+constexpr double kMaxScanSizes = 10000;
+
+}  // namespace
+
+double cascadeScaleFactor(float configured, cv::Size image) {
+  const double factor = configured;
+  if (!(factor > 1.0)) return 0;  // NaN too
+  const double largest = std::max({image.width, image.height, 2});
+  if (std::log(largest) / std::log(factor) > kMaxScanSizes) return 0;
+  return std::min(factor, largest);
 }
 
 }  // namespace morvik

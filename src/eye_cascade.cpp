@@ -54,8 +54,9 @@ int HaarExtractEyesInfo(cv::Mat& face, mv::Point* left, mv::Point* right) {
   if (face.cols == 0 || left == nullptr || right == nullptr) return -1;
   cv::Mat grey;
   if (morvik::toGrey8(face, grey) != 0) return -1;
-  // OpenCV refuses a scale factor of 1 or less by throwing.
-  if (!(g_config.haar_eye_scale_factor > 1.0f)) return -1;
+  // Checked before any work; the factor itself is taken for the searched
+  // size below.
+  if (morvik::cascadeScaleFactor(g_config.haar_eye_scale_factor, grey.size()) == 0) return -1;
 
   PreparedParams params;
   int rc = getImagePrepareParams(grey, g_config.haar_eye_rescale_min, g_config.haar_eye_rescale_max, params);
@@ -71,7 +72,9 @@ int HaarExtractEyesInfo(cv::Mat& face, mv::Point* left, mv::Point* right) {
   if (!cascade) return -3;
 
   std::vector<cv::Rect> found;
-  cascade->detectMultiScale(search, found, static_cast<double>(g_config.haar_eye_scale_factor),
+  const double scale_factor = morvik::cascadeScaleFactor(g_config.haar_eye_scale_factor, search.size());
+  if (scale_factor == 0) return -1;
+  cascade->detectMultiScale(search, found, scale_factor,
                             g_config.haar_eye_min_neighbours, 0, cv::Size(), cv::Size());
   if (found.empty()) return 1;
   if (found.size() == 1) return oneEye(found[0], params.rescale, left, right);

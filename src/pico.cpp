@@ -281,8 +281,12 @@ PicoDetector::PicoDetector()
 PicoDetector::~PicoDetector() = default;
 
 bool PicoDetector::loadCascade(std::string path) {
-  cascade.clear();
-  return read_file(path.c_str(), cascade) > 0;
+  // The scan walks the trees without bounds checks, so only a whole cascade
+  // replaces the one in use; a refused file leaves the detector working.
+  std::vector<char> bytes;
+  if (read_file(path.c_str(), bytes) <= 0 || !validPicoCascade(bytes)) return false;
+  cascade.swap(bytes);
+  return true;
 }
 
 size_t PicoDetector::detect(const cv::Mat& image, std::vector<cv::Rect>& faces) {

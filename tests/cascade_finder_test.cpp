@@ -1,7 +1,11 @@
 // The cascade finder on its own: inputs, models and the two-eye rule.
+#include <cmath>
+#include <limits>
+
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include "cascade_loader.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"
@@ -49,6 +53,27 @@ TEST_F(CascadeFinder, RefusesWhatItCannotSearch) {
   EXPECT_EQ(lbp.findFaces(0, image, faces), -1);
   ASSERT_EQ(faces.size(), 1u);
   EXPECT_EQ(faces[0], cv::Rect(1, 1, 1, 1));
+}
+
+TEST_F(CascadeFinder, ExtremeScaleFactorsEndTheSearch) {
+  HaarFindFaceAlgo lbp(true);
+  cv::Mat image = photo("faces/two_people.jpg");
+  std::vector<cv::Rect> faces;
+  // Any factor beyond the image scans the first window size only. Above
+  // about 1e8 OpenCV's size loop would never end, filling memory.
+  g_config.haar_face_scale_factor = 5000.0f;
+  const int rc = lbp.findFaces(0, image, faces);
+  const std::vector<cv::Rect> first_size = faces;
+  g_config.haar_face_scale_factor = 1e21f;
+  EXPECT_EQ(lbp.findFaces(0, image, faces), rc);
+  EXPECT_EQ(faces, first_size);
+  // So close to 1 that the scan would take millions of sizes: refused as 1 is.
+  g_config.haar_face_scale_factor = std::nextafter(1.0f, 2.0f);
+  EXPECT_EQ(lbp.findFaces(0, image, faces), -1);
+  g_config.haar_face_scale_factor = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_EQ(lbp.findFaces(0, image, faces), -1);
+  // The shipped factor is untouched.
+  EXPECT_EQ(morvik::cascadeScaleFactor(1.1f, image.size()), double(1.1f));
 }
 
 TEST_F(CascadeFinder, GreyColourAndAlphaAgree) {

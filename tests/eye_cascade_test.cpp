@@ -1,5 +1,6 @@
 // The eye cascade on the image of one face, and the analysis step that falls
 // back to the landmarks.
+#include <cmath>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -58,6 +59,23 @@ TEST_F(EyeCascade, RefusesEmptyImageAndNullPoints) {
   EXPECT_EQ(HaarExtractEyesInfo(deep, &l, &r), -1);
   g_config.haar_eye_scale_factor = 1.0f;  // OpenCV would throw on it
   EXPECT_EQ(HaarExtractEyesInfo(face_, &l, &r), -1);
+  // Millions of sizes: refused the same way.
+  g_config.haar_eye_scale_factor = std::nextafter(1.0f, 2.0f);
+  EXPECT_EQ(HaarExtractEyesInfo(face_, &l, &r), -1);
+}
+
+TEST_F(EyeCascade, HugeScaleFactorScansOneSize) {
+  // OpenCV's size loop would never end for this factor.
+  mv::Point l{0, 0}, r{0, 0};
+  g_config.haar_eye_scale_factor = 1000.0f;
+  const int rc = HaarExtractEyesInfo(face_, &l, &r);
+  mv::Point l2{0, 0}, r2{0, 0};
+  g_config.haar_eye_scale_factor = 1e21f;
+  EXPECT_EQ(HaarExtractEyesInfo(face_, &l2, &r2), rc);
+  EXPECT_EQ(l2.x, l.x);
+  EXPECT_EQ(l2.y, l.y);
+  EXPECT_EQ(r2.x, r.x);
+  EXPECT_EQ(r2.y, r.y);
 }
 
 TEST_F(EyeCascade, BothEyesInTheUpperHalfOfTheFace) {

@@ -431,6 +431,34 @@ TEST_F(PicoOptions, BadCascadeFilesAreRefused) {
   EXPECT_EQ(g_releases.size(), registered + 1);
 }
 
+TEST_F(PicoOptions, ReloadKeepsWorkingCascadeWhenFileIsBad) {
+  // Every window of the test image scores 1.
+  g_config.pico_path = writeCascade(makeCascade(1, {verticalTree(1, 1, 0)}));
+  g_config.pico_minsize = 20;
+  g_config.pico_maxsize = 20;
+  g_config.pico_qthreshold = 0.5f;
+  PicoDetector detector;
+  std::vector<cv::Rect> faces;
+  const size_t before = detector.detect(blank(40, 40), faces);
+  ASSERT_GT(before, 0u);
+
+  // A header that promises trees the file lacks would have the scan read
+  // past the cascade; an empty file would stop the process in detect().
+  const auto good = makeCascade(1, {verticalTree(1, 1, 0)});
+  const std::vector<std::vector<char>> bad = {
+      {}, std::vector<char>(good.begin(), good.end() - 4), makeCascade(-1, {})};
+  for (const auto& bytes : bad) {
+    EXPECT_FALSE(detector.loadCascade(writeCascade(bytes))) << bytes.size() << " bytes";
+    EXPECT_EQ(detector.detect(blank(40, 40), faces), before);
+  }
+  EXPECT_FALSE(detector.loadCascade(scratchPath("missing.dat")));
+  EXPECT_EQ(detector.detect(blank(40, 40), faces), before);
+
+  // A whole cascade is taken: this one rejects every window.
+  EXPECT_TRUE(detector.loadCascade(writeCascade(makeCascade(1, {verticalTree(-1, -1, 0)}))));
+  EXPECT_EQ(detector.detect(blank(40, 40), faces), 0u);
+}
+
 // --- Detector -----------------------------------------------------------------
 
 TEST_F(PicoOptions, DetectorReportsClustersAboveQThreshold) {

@@ -15,8 +15,8 @@ int HaarFindFaceAlgo::findFaces(size_t, cv::Mat& image, std::vector<cv::Rect>& f
   if (image.cols == 0) return -1;
   cv::Mat grey;
   if (morvik::toGrey8(image, grey) != 0) return -1;
-  // OpenCV refuses a scale factor of 1 or less by throwing.
-  if (!(g_config.haar_face_scale_factor > 1.0f)) return -1;
+  const double scale_factor = morvik::cascadeScaleFactor(g_config.haar_face_scale_factor, grey.size());
+  if (scale_factor == 0) return -1;
 
   // Both models are looked up on every call, whichever this instance uses.
   auto lbp = cachedModel<cv::CascadeClassifier>(
@@ -27,7 +27,7 @@ int HaarFindFaceAlgo::findFaces(size_t, cv::Mat& image, std::vector<cv::Rect>& f
   if (cascade == nullptr) return -3;
 
   std::vector<cv::Rect> candidates;
-  cascade->detectMultiScale(grey, candidates, static_cast<double>(g_config.haar_face_scale_factor),
+  cascade->detectMultiScale(grey, candidates, scale_factor,
                             g_config.haar_face_min_neighbours, 0, g_config.haar_face_min_face,
                             cv::Size(image.cols, image.rows));
   if (candidates.empty()) return -4;

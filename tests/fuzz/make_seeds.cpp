@@ -1,0 +1,179 @@
+// Writes the seed corpora of the fuzz targets:
+//
+//   make_seeds OUT_DIR TESTDATA_DIR SOURCE_DIR PICO_CASCADE
+//
+// OUT_DIR/<target>/ receives small, valid inputs from which the fuzzers
+// mutate: shrunken test photographs in several encodings, option documents,
+// the shipped pico cascade and small ones made here, and option calls.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "morvik/morvik.h"
+#include "morvik/morvik_c.h"
+
+namespace {
+
+int g_written = 0;
+
+void writeFile(const std::string& path, const void* data, size_t size) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(static_cast<const char*>(data), std::streamsize(size));
+  if (!out) {
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    std::exit(1);
+  }
+  ++g_written;
+}
+
+void writeSeed(const std::string& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
+  writeFile(dir + "/" + name, bytes.data(), bytes.size());
+}
+
+void writeText(const std::string& dir, const std::string& name, const std::string& text) {
+  writeFile(dir + "/" + name, text.data(), text.size());
+}
+
+std::vector<uint8_t> readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Photographs shrunk to at most 128 pixels a side, so that each input
+// decodes and searches in milliseconds; the first also in PNG and BMP. Few
+// of them: every seed with a face costs a pass of the descriptor network.
+void imageSeeds(const std::string& dir, const std::string& testdata) {
+  const char* photos[] = {"faces/two_people.jpg", "faces/bald_guys.jpg", "misc/32bit.png",
+                          "misc/obama_partial_face.jpg"};
+  int n = 0;
+  for (const char* p : photos) {
+    cv::Mat image = cv::imread(testdata + "/" + p, cv::IMREAD_UNCHANGED);
+    if (image.empty()) {
+      std::fprintf(stderr, "cannot read %s/%s\n", testdata.c_str(), p);
+      std::exit(1);
+    }
+    const double scale = 128.0 / std::max(image.rows, image.cols);
+    if (scale < 1) cv::resize(image, image, cv::Size(), scale, scale, cv::INTER_AREA);
+    std::vector<std::string> formats = {image.channels() == 4 ? ".png" : ".jpg"};
+    if (n == 0) formats = {".jpg", ".png", ".bmp"};
+    for (const std::string& f : formats) {
+      std::vector<uint8_t> bytes;
+      cv::imencode(f, image, bytes);
+      writeSeed(dir, "photo" + std::to_string(n) + f, bytes);
+    }
+    ++n;
+  }
+  // Odd shapes and pixel types: one pixel, grey, 16 bits.
+  std::vector<uint8_t> bytes;
+  cv::imencode(".png", cv::Mat(1, 1, CV_8UC3, cv::Scalar(1, 2, 3)), bytes);
+  writeSeed(dir, "one_pixel.png", bytes);
+  cv::imencode(".png", cv::Mat(24, 32, CV_8UC1, cv::Scalar(128)), bytes);
+  writeSeed(dir, "grey.png", bytes);
+  cv::imencode(".png", cv::Mat(24, 32, CV_16UC3, cv::Scalar(1000, 20000, 60000)), bytes);
+  writeSeed(dir, "deep.png", bytes);
+}
+
+void configSeeds(const std::string& dir, const std::string& source) {
+  const std::vector<uint8_t> shipped = readAll(source + "/data/config.json");
+  if (shipped.empty()) {
+    std::fprintf(stderr, "cannot read %s/data/config.json\n", source.c_str());
+    std::exit(1);
+  }
+  writeSeed(dir, "shipped.json", shipped);
+  writeText(dir, "empty.json", "{}");
+  writeText(dir, "nested.json", R"({"image":{"rescale_max":640,"format":".jpg"},"pico":{"angle":0.5}})");
+  writeText(dir, "flat.json", R"({"image.rescale_min":"12","dlib.chip_padding":-1e39,"pico.path":""})");
+  writeText(dir, "types.json", R"({"image":{"rescale_max":"big","format":[1,2]},"align":{"desired_eyes":{"width":1e400}}})");
+  writeText(dir, "deep.json", R"({"a":{"b":{"c":{"d":[{"e":null},true,false,"\u00e9\n"]}}}})");
+  writeText(dir, "broken.json", R"({"image":{"rescale_max":800,)");
+}
+
+template <typename T>
+void put(std::vector<uint8_t>& out, T value) {
+  const auto* p = reinterpret_cast<const uint8_t*>(&value);
+  out.insert(out.end(), p, p + sizeof value);
+}
+
+// A cascade of `trees` trees of depth `depth` whose nodes compare pixels
+// spread over the window.
+std::vector<uint8_t> cascade(int32_t depth, int32_t trees) {
+  std::vector<uint8_t> out;
+  put<int32_t>(out, 0);
+  put<int32_t>(out, 0);
+  put<int32_t>(out, depth);
+  put<int32_t>(out, trees);
+  for (int t = 0; t < trees; ++t) {
+    for (int n = 0; n < (1 << depth) - 1; ++n) {
+      put<int8_t>(out, int8_t(-100 + 37 * n));
+      put<int8_t>(out, int8_t(90 - 23 * t));
+      put<int8_t>(out, int8_t(50 - 41 * n));
+      put<int8_t>(out, int8_t(-120 + 29 * t));
+    }
+    for (int l = 0; l < (1 << depth); ++l) put<float>(out, l % 2 ? 1.0f : -0.5f);
+    put<float>(out, -1.0f * t);
+  }
+  return out;
+}
+
+void picoSeeds(const std::string& dir, const std::string& shipped_path) {
+  const std::vector<uint8_t> shipped = readAll(shipped_path);
+  if (shipped.empty()) {
+    std::fprintf(stderr, "cannot read %s\n", shipped_path.c_str());
+    std::exit(1);
+  }
+  writeSeed(dir, "facefinder.dat", shipped);
+  writeSeed(dir, "depth0.dat", cascade(0, 3));
+  writeSeed(dir, "depth1.dat", cascade(1, 2));
+  writeSeed(dir, "depth3.dat", cascade(3, 4));
+  writeSeed(dir, "no_trees.dat", cascade(2, 0));
+  std::vector<uint8_t> truncated = cascade(2, 3);
+  truncated.resize(truncated.size() - 5);
+  writeSeed(dir, "truncated.dat", truncated);
+}
+
+// Byte 0 picks the key, byte 1 the size and flags (see fuzz_options.cpp).
+void optionSeeds(const std::string& dir) {
+  for (size_t i = 0; i < MvOptionCount(); ++i) {
+    const char* name = nullptr;
+    int type = 0;
+    if (MvGetOptionInfo(i, &name, &type) != MV_OK) std::exit(1);
+    std::vector<uint8_t> set = {uint8_t(i), 0x87};  // declared size, then a search
+    if (type == MV_OPTION_INT) put<int32_t>(set, 96);
+    if (type == MV_OPTION_FLOAT) put<float>(set, 1.25f);
+    if (type == MV_OPTION_DOUBLE) put<double>(set, 0.3);
+    if (type == MV_OPTION_STRING) {
+      const char text[] = ".png";
+      set.insert(set.end(), text, text + 4);
+    }
+    writeSeed(dir, "set" + std::to_string(i), set);
+    writeSeed(dir, "get" + std::to_string(i), {uint8_t(i), 0x17});
+    // The key spelled out.
+    std::vector<uint8_t> named = {0xC0, 0x17};
+    named.insert(named.end(), name, name + std::strlen(name) + 1);
+    writeSeed(dir, "named" + std::to_string(i), named);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: %s OUT_DIR TESTDATA_DIR SOURCE_DIR PICO_CASCADE\n", argv[0]);
+    return 2;
+  }
+  const std::string out = argv[1];
+  imageSeeds(out + "/fuzz_extract_faces_info", argv[2]);
+  configSeeds(out + "/fuzz_config_load", argv[3]);
+  picoSeeds(out + "/fuzz_pico_cascade", argv[4]);
+  optionSeeds(out + "/fuzz_options");
+  std::printf("%d seeds written under %s\n", g_written, out.c_str());
+  return 0;
+}
