@@ -4,9 +4,10 @@
 
 namespace morvik {
 
-// Releases the calling thread's convolution scratch buffer; the next
-// network call on the thread allocates it again.
+// Release the calling thread's convolution scratch buffers; the next
+// network call on the thread allocates them again.
 void releaseConvScratch();
+void releaseDirectConvScratch();
 
 }  // namespace morvik
 

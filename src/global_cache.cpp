@@ -33,4 +33,5 @@ extern "C" void GlobalFree() {
   for (uint32_t i = 0; i < n; ++i) g_releases.at(i)();
   g_releases.clear();
   morvik::releaseConvScratch();
+  morvik::releaseDirectConvScratch();
 }

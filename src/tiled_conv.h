@@ -9,10 +9,11 @@
 //
 // Unbanded, the layer makes dlib's BLAS call on dlib's matrix, unrolled by
 // a faster loop into a per-thread buffer that is kept: results are dlib's
-// bit for bit. Banded, it makes one call per band of output pixels into a
-// bounded buffer. OpenBLAS rounds partial sums differently for different
-// matrix widths (as it does for different thread counts), so banded
-// outputs may differ from dlib's in the last bits.
+// bit for bit. Banded, it uses the direct kernel of direct_conv.h where
+// the processor has it, and otherwise makes one call per band of output
+// pixels into a bounded buffer. OpenBLAS rounds partial sums differently
+// for different matrix widths (as it does for different thread counts), so
+// banded outputs may differ from dlib's in the last bits.
 //
 // The layer reads and writes model files exactly as dlib's con_ does.
 #ifndef MORVIK_TILED_CONV_H_
@@ -23,6 +24,7 @@
 #include <dlib/dnn.h>
 
 #include "conv_scratch.h"
+#include "direct_conv.h"
 
 namespace morvik {
 
@@ -57,8 +59,15 @@ class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
       return;
     }
     const dlib::tensor& weights_view = params;
-    convolveTiled(input, weights_view.host(), this->num_filters(), this->nr(), this->nc(), StrideY, StrideX,
-                  this->padding_y(), this->padding_x(), output, Budget);
+    const float* filters = weights_view.host();
+    // Layers that need not match dlib bit for bit take the direct kernel
+    // where this processor has it; it adds the biases itself.
+    if (Budget != kConvUnbanded &&
+        convolveDirect(input, filters, biases != 0 ? filters + weights : nullptr, this->num_filters(), this->nr(),
+                       this->nc(), StrideY, StrideX, this->padding_y(), this->padding_x(), output))
+      return;
+    convolveTiled(input, filters, this->num_filters(), this->nr(), this->nc(), StrideY, StrideX, this->padding_y(),
+                  this->padding_x(), output, Budget);
     if (biases != 0) {
       dlib::alias_tensor bias(1, this->num_filters());
       dlib::tt::add(1, output, 1, bias(params, weights));
@@ -70,7 +79,8 @@ class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
 template <long NumFilters, long NR, long NC, int StrideY, int StrideX, typename SUBNET>
 using tcon = dlib::add_layer<tiled_con_<NumFilters, NR, NC, StrideY, StrideX, kConvUnbanded>, SUBNET>;
 
-// Bounded memory; last bits may differ from dlib's.
+// Bounded memory, and the direct kernel where the processor has it; last
+// bits may differ from dlib's.
 template <long NumFilters, long NR, long NC, int StrideY, int StrideX, typename SUBNET>
 using banded_con = dlib::add_layer<tiled_con_<NumFilters, NR, NC, StrideY, StrideX, kConvBandBudget>, SUBNET>;
 

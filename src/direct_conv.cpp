@@ -1,0 +1,301 @@
+// Direct convolution with AVX2; see direct_conv.h for why.
+//
+// The output is computed in bands of a few rows. For a band, a worker
+// copies the input rows it needs into its scratch memory, zero-padded and,
+// for stride 2, split into even and odd columns, so that the inputs of
+// eight neighbouring outputs are eight consecutive floats. Then for each
+// output row, each block of FB filters and each run of 8 * PB outputs, the
+// FB x PB vector sums stay in registers across all channels and taps.
+#include "direct_conv.h"
+
+#include <dlfcn.h>
+#include <immintrin.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace morvik {
+namespace {
+
+#define MV_AVX2 __attribute__((target("avx2,fma")))
+
+constexpr long kBandRows = 8;        // output rows per task
+constexpr long kMaxRun = 8 * 8;      // the widest run of outputs a kernel writes
+constexpr int kMaxThreads = 16;
+constexpr double kFlopsPerThread = 4e6;  // below this, another thread costs more than it gains
+
+// Kept between calls: the packed filters and the workers' bands.
+thread_local std::vector<float> t_scratch;
+
+struct Job {
+  const float* data;   // first sample
+  float* output;       // first sample
+  const float* packed; // filters, see packFilters
+  const float* biases; // one per filter block slot, see packFilters
+  long samples, channels, in_nr, in_nc;
+  long filters, filter_nr, filter_nc, stride, padding_y, padding_x;
+  long out_nr, out_nc;
+  long band_width;   // floats per row of a band
+  long band_plane;   // floats per channel phase of a band
+  long band_floats;  // floats per worker
+  long fblock;       // filters per block
+  long tasks_per_sample;
+};
+
+long roundUp(long n, long m) { return (n + m - 1) / m * m; }
+
+// Filters in blocks of fblock (the last one completed with zeros), each
+// block laid out as [channel][row][column][filter in block], so that the
+// fblock weights of one tap are adjacent; then the biases, 0 for none and
+// for the completing filters.
+void packFilters(const float* filters, const float* biases, long num_filters, long window, long fblock,
+                 float* packed) {
+  const long slots = (num_filters + fblock - 1) / fblock * fblock;
+  std::fill_n(packed, slots * (window + 1), 0.0f);
+  for (long f = 0; f < num_filters; ++f)
+    for (long i = 0; i < window; ++i)
+      packed[((f / fblock) * window + i) * fblock + f % fblock] = filters[f * window + i];
+  if (biases != nullptr) std::copy_n(biases, num_filters, packed + slots * window);
+}
+
+// Copies the padded input rows of output rows [y0, y1) of one sample into
+// band: per channel and column phase, band_width floats per row, zero
+// outside the input.
+void fillBand(const Job& j, const float* sample, long y0, long y1, float* band) {
+  const long rows = (y1 - y0 - 1) * j.stride + j.filter_nr;
+  for (long c = 0; c < j.channels; ++c) {
+    const float* plane = sample + c * j.in_nr * j.in_nc;
+    for (long q = 0; q < j.stride; ++q) {
+      float* dst = band + (c * j.stride + q) * j.band_plane;
+      for (long r = 0; r < rows; ++r, dst += j.band_width) {
+        const long y = y0 * j.stride + r - j.padding_y;
+        if (y < 0 || y >= j.in_nr) {
+          std::fill_n(dst, j.band_width, 0.0f);
+          continue;
+        }
+        const float* row = plane + y * j.in_nc;
+        if (j.stride == 1) {
+          // Columns [padding_x, padding_x + in_nc) hold the row.
+          const long copy = std::min(j.in_nc, j.band_width - j.padding_x);
+          std::fill_n(dst, j.padding_x, 0.0f);
+          std::memcpy(dst + j.padding_x, row, sizeof(float) * copy);
+          std::fill(dst + j.padding_x + copy, dst + j.band_width, 0.0f);
+          continue;
+        }
+        // Column i holds input column i * stride + q - padding_x.
+        const long first = std::min(j.band_width, (j.padding_x - q + j.stride - 1) / j.stride);
+        const long end = std::clamp((j.in_nc + j.padding_x - q + j.stride - 1) / j.stride, first, j.band_width);
+        std::fill(dst, dst + first, 0.0f);
+        const float* src = row + first * j.stride + q - j.padding_x;
+        for (long i = first; i < end; ++i, src += j.stride) dst[i] = *src;
+        std::fill(dst + end, dst + j.band_width, 0.0f);
+      }
+    }
+  }
+}
+
+// One run of 8 * PB outputs of one output row for FB filters. src points
+// at the run's first input in the band's phase-0 plane of channel 0;
+// out[f] at the run's first output of filter f, or is null for a filter
+// that only completes the block. The sums start from the FB biases. valid
+// outputs of the run are written.
+template <int FB, int PB, int KC, int S>
+MV_AVX2 void convolveRun(const float* src, long plane, long width, long channels, long filter_nr,
+                         const float* w, const float* bias, float* const* out, long valid) {
+  __m256 acc[FB][PB];
+#pragma GCC unroll 8
+  for (int f = 0; f < FB; ++f)
+#pragma GCC unroll 8
+    for (int p = 0; p < PB; ++p) acc[f][p] = _mm256_broadcast_ss(bias + f);
+  for (long c = 0; c < channels; ++c) {
+    const float* chan = src + c * S * plane;
+    for (long ky = 0; ky < filter_nr; ++ky, w += KC * FB) {
+      const float* row = chan + ky * width;
+#pragma GCC unroll 9
+      for (int kx = 0; kx < KC; ++kx) {
+        const float* in = row + (kx % S) * plane + kx / S;
+        __m256 v[PB];
+#pragma GCC unroll 8
+        for (int p = 0; p < PB; ++p) {
+          v[p] = _mm256_loadu_ps(in + 8 * p);
+          // Keep the inputs in registers: folded into each multiply-add
+          // they would be loaded FB times.
+          if constexpr (FB > 1) asm("" : "+x"(v[p]));
+        }
+#pragma GCC unroll 8
+        for (int f = 0; f < FB; ++f) {
+          const __m256 wf = _mm256_broadcast_ss(w + kx * FB + f);
+#pragma GCC unroll 8
+          for (int p = 0; p < PB; ++p) acc[f][p] = _mm256_fmadd_ps(wf, v[p], acc[f][p]);
+        }
+      }
+    }
+  }
+  for (int f = 0; f < FB; ++f) {
+    if (out[f] == nullptr) continue;
+    if (valid == 8 * PB) {
+      for (int p = 0; p < PB; ++p) _mm256_storeu_ps(out[f] + 8 * p, acc[f][p]);
+    } else {
+      alignas(32) float tail[8 * PB];
+      for (int p = 0; p < PB; ++p) _mm256_store_ps(tail + 8 * p, acc[f][p]);
+      std::memcpy(out[f], tail, sizeof(float) * valid);
+    }
+  }
+}
+
+// Takes tasks (one band of one sample each) until none is left.
+template <int FB, int PB, int KC, int S>
+void work(const Job& j, std::atomic<long>& next, float* band) {
+  const long window = j.channels * j.filter_nr * KC;
+  const long blocks = (j.filters + FB - 1) / FB;
+  const long out_plane = j.out_nr * j.out_nc;
+  for (long task = next++; task < j.samples * j.tasks_per_sample; task = next++) {
+    const long n = task / j.tasks_per_sample;
+    const long y0 = (task % j.tasks_per_sample) * kBandRows;
+    const long y1 = std::min(j.out_nr, y0 + kBandRows);
+    fillBand(j, j.data + n * j.channels * j.in_nr * j.in_nc, y0, y1, band);
+    float* sample_out = j.output + n * j.filters * out_plane;
+    for (long y = y0; y < y1; ++y) {
+      const float* src_row = band + (y - y0) * S * j.band_width;
+      for (long b = 0; b < blocks; ++b) {
+        const float* w = j.packed + b * window * FB;
+        for (long x = 0; x < j.out_nc; x += 8 * PB) {
+          float* out[FB];
+          for (int f = 0; f < FB; ++f) {
+            const long filter = b * FB + f;
+            out[f] = filter < j.filters ? sample_out + filter * out_plane + y * j.out_nc + x : nullptr;
+          }
+          convolveRun<FB, PB, KC, S>(src_row + x, j.band_plane, j.band_width, j.channels, j.filter_nr, w,
+                                     j.biases + b * FB, out, std::min<long>(8 * PB, j.out_nc - x));
+        }
+      }
+    }
+  }
+}
+
+using Worker = void (*)(const Job&, std::atomic<long>&, float*);
+
+// A single filter gets wide runs; several get blocks of 4 filters by 24
+// outputs, which keeps 12 sums, 3 inputs and a weight in the 16 registers.
+template <int KC, int S>
+Worker pickWorker(long num_filters, long& fblock) {
+  if (num_filters == 1) {
+    fblock = 1;
+    return work<1, 8, KC, S>;
+  }
+  fblock = 4;
+  return work<4, 3, KC, S>;
+}
+
+Worker pickWorker(long filter_nc, long stride, long num_filters, long& fblock) {
+  if (filter_nc == 5 && stride == 1) return pickWorker<5, 1>(num_filters, fblock);
+  if (filter_nc == 5 && stride == 2) return pickWorker<5, 2>(num_filters, fblock);
+  if (filter_nc == 9 && stride == 1) return pickWorker<9, 1>(num_filters, fblock);
+  if (filter_nc == 9 && stride == 2) return pickWorker<9, 2>(num_filters, fblock);
+  return nullptr;
+}
+
+bool cpuServed() {
+  static const bool served = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return served;
+}
+
+// threads is the most workers to use; with by_work, fewer when the layer
+// is too small to pay for them.
+bool convolve(const dlib::tensor& data, const float* filters, const float* biases, long num_filters, long filter_nr,
+              long filter_nc, long stride_y, long stride_x, long padding_y, long padding_x,
+              dlib::resizable_tensor& output, int threads, bool by_work) {
+  if (!cpuServed() || stride_x != stride_y || num_filters <= 0 || filter_nr <= 0 || padding_y < 0 ||
+      padding_x < 0 || padding_y >= filter_nr || padding_x >= filter_nc)
+    return false;
+  if (data.nr() + 2 * padding_y < filter_nr || data.nc() + 2 * padding_x < filter_nc) return false;
+  Job j{};
+  const Worker worker = pickWorker(filter_nc, stride_x, num_filters, j.fblock);
+  if (worker == nullptr) return false;
+
+  j.samples = data.num_samples();
+  j.channels = data.k();
+  j.in_nr = data.nr();
+  j.in_nc = data.nc();
+  j.filters = num_filters;
+  j.filter_nr = filter_nr;
+  j.filter_nc = filter_nc;
+  j.stride = stride_x;
+  j.padding_y = padding_y;
+  j.padding_x = padding_x;
+  j.out_nr = 1 + (j.in_nr + 2 * padding_y - filter_nr) / stride_y;
+  j.out_nc = 1 + (j.in_nc + 2 * padding_x - filter_nc) / stride_x;
+  output.set_size(j.samples, num_filters, j.out_nr, j.out_nc);
+  if (output.size() == 0) return true;
+
+  // The last run of a row may read the inputs of up to kMaxRun outputs
+  // past the row's end.
+  j.band_width = roundUp(j.out_nc + kMaxRun + (filter_nc - 1) / stride_x + 1, 8);
+  j.band_plane = ((kBandRows - 1) * stride_y + filter_nr) * j.band_width;
+  j.band_floats = j.channels * stride_x * j.band_plane;
+  j.tasks_per_sample = (j.out_nr + kBandRows - 1) / kBandRows;
+  const long window = j.channels * filter_nr * filter_nc;
+  const long packed_floats = roundUp(num_filters, j.fblock) * (window + 1);
+
+  const double flops = 2.0 * j.samples * j.out_nr * j.out_nc * num_filters * window;
+  long workers = std::min<long>(std::max(threads, 1), j.samples * j.tasks_per_sample);
+  if (by_work) workers = std::clamp(static_cast<long>(flops / kFlopsPerThread), 1L, workers);
+
+  const size_t need = static_cast<size_t>(packed_floats + workers * j.band_floats);
+  if (t_scratch.size() < need) t_scratch.resize(need);
+  float* packed = t_scratch.data();
+  packFilters(filters, biases, num_filters, window, j.fblock, packed);
+  j.packed = packed;
+  j.biases = packed + roundUp(num_filters, j.fblock) * window;
+  j.data = data.host();
+  j.output = output.host();
+
+  std::atomic<long> next{0};
+  float* bands = packed + packed_floats;
+  std::vector<std::thread> helpers;
+  try {
+    helpers.reserve(workers - 1);
+    for (long i = 1; i < workers; ++i)
+      helpers.emplace_back(worker, std::cref(j), std::ref(next), bands + i * j.band_floats);
+  } catch (const std::exception&) {
+    // No thread to spare: this thread takes the remaining tasks.
+  }
+  worker(j, next, bands);
+  for (std::thread& t : helpers) t.join();
+  return true;
+}
+
+}  // namespace
+
+int directConvThreads() {
+  // Follow what the host allows OpenBLAS, so that one setting governs all
+  // of the networks' threads.
+  using Getter = int (*)();
+  static const Getter openblas = [] {
+    void* lib = dlopen("libopenblas.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    return lib ? reinterpret_cast<Getter>(dlsym(lib, "openblas_get_num_threads")) : nullptr;
+  }();
+  const int n = openblas ? openblas() : static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(n, 1, kMaxThreads);
+}
+
+bool convolveDirect(const dlib::tensor& data, const float* filters, const float* biases, long num_filters,
+                    long filter_nr, long filter_nc, long stride_y, long stride_x, long padding_y, long padding_x,
+                    dlib::resizable_tensor& output) {
+  return convolve(data, filters, biases, num_filters, filter_nr, filter_nc, stride_y, stride_x, padding_y, padding_x,
+                  output, directConvThreads(), true);
+}
+
+bool convolveDirect(const dlib::tensor& data, const float* filters, const float* biases, long num_filters,
+                    long filter_nr, long filter_nc, long stride_y, long stride_x, long padding_y, long padding_x,
+                    dlib::resizable_tensor& output, int threads) {
+  return convolve(data, filters, biases, num_filters, filter_nr, filter_nc, stride_y, stride_x, padding_y, padding_x,
+                  output, threads, false);
+}
+
+void releaseDirectConvScratch() { std::vector<float>().swap(t_scratch); }
+
+}  // namespace morvik
