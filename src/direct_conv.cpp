@@ -8,14 +8,13 @@
 // FB x PB vector sums stay in registers across all channels and taps.
 #include "direct_conv.h"
 
-#include <dlfcn.h>
 #include <immintrin.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <thread>
 #include <vector>
+
+#include "parallel.h"
 
 namespace morvik {
 namespace {
@@ -24,7 +23,6 @@ namespace {
 
 constexpr long kBandRows = 8;        // output rows per task
 constexpr long kMaxRun = 8 * 8;      // the widest run of outputs a kernel writes
-constexpr int kMaxThreads = 16;
 constexpr double kFlopsPerThread = 4e6;  // below this, another thread costs more than it gains
 
 // Kept between calls: the packed filters and the workers' bands.
@@ -146,37 +144,35 @@ MV_AVX2 void convolveRun(const float* src, long plane, long width, long channels
   }
 }
 
-// Takes tasks (one band of one sample each) until none is left.
+// One task: one band of one sample.
 template <int FB, int PB, int KC, int S>
-void work(const Job& j, std::atomic<long>& next, float* band) {
+void runTask(const Job& j, long task, float* band) {
   const long window = j.channels * j.filter_nr * KC;
   const long blocks = (j.filters + FB - 1) / FB;
   const long out_plane = j.out_nr * j.out_nc;
-  for (long task = next++; task < j.samples * j.tasks_per_sample; task = next++) {
-    const long n = task / j.tasks_per_sample;
-    const long y0 = (task % j.tasks_per_sample) * kBandRows;
-    const long y1 = std::min(j.out_nr, y0 + kBandRows);
-    fillBand(j, j.data + n * j.channels * j.in_nr * j.in_nc, y0, y1, band);
-    float* sample_out = j.output + n * j.filters * out_plane;
-    for (long y = y0; y < y1; ++y) {
-      const float* src_row = band + (y - y0) * S * j.band_width;
-      for (long b = 0; b < blocks; ++b) {
-        const float* w = j.packed + b * window * FB;
-        for (long x = 0; x < j.out_nc; x += 8 * PB) {
-          float* out[FB];
-          for (int f = 0; f < FB; ++f) {
-            const long filter = b * FB + f;
-            out[f] = filter < j.filters ? sample_out + filter * out_plane + y * j.out_nc + x : nullptr;
-          }
-          convolveRun<FB, PB, KC, S>(src_row + x, j.band_plane, j.band_width, j.channels, j.filter_nr, w,
-                                     j.biases + b * FB, out, std::min<long>(8 * PB, j.out_nc - x));
+  const long n = task / j.tasks_per_sample;
+  const long y0 = (task % j.tasks_per_sample) * kBandRows;
+  const long y1 = std::min(j.out_nr, y0 + kBandRows);
+  fillBand(j, j.data + n * j.channels * j.in_nr * j.in_nc, y0, y1, band);
+  float* sample_out = j.output + n * j.filters * out_plane;
+  for (long y = y0; y < y1; ++y) {
+    const float* src_row = band + (y - y0) * S * j.band_width;
+    for (long b = 0; b < blocks; ++b) {
+      const float* w = j.packed + b * window * FB;
+      for (long x = 0; x < j.out_nc; x += 8 * PB) {
+        float* out[FB];
+        for (int f = 0; f < FB; ++f) {
+          const long filter = b * FB + f;
+          out[f] = filter < j.filters ? sample_out + filter * out_plane + y * j.out_nc + x : nullptr;
         }
+        convolveRun<FB, PB, KC, S>(src_row + x, j.band_plane, j.band_width, j.channels, j.filter_nr, w,
+                                   j.biases + b * FB, out, std::min<long>(8 * PB, j.out_nc - x));
       }
     }
   }
 }
 
-using Worker = void (*)(const Job&, std::atomic<long>&, float*);
+using Worker = void (*)(const Job&, long task, float* band);
 
 // A single filter gets wide runs; several get blocks of 4 filters by 24
 // outputs, which keeps 12 sums, 3 inputs and a weight in the 16 registers.
@@ -184,10 +180,10 @@ template <int KC, int S>
 Worker pickWorker(long num_filters, long& fblock) {
   if (num_filters == 1) {
     fblock = 1;
-    return work<1, 8, KC, S>;
+    return runTask<1, 8, KC, S>;
   }
   fblock = 4;
-  return work<4, 3, KC, S>;
+  return runTask<4, 3, KC, S>;
 }
 
 Worker pickWorker(long filter_nc, long stride, long num_filters, long& fblock) {
@@ -241,7 +237,8 @@ bool convolve(const dlib::tensor& data, const float* filters, const float* biase
   const long packed_floats = roundUp(num_filters, j.fblock) * (window + 1);
 
   const double flops = 2.0 * j.samples * j.out_nr * j.out_nc * num_filters * window;
-  long workers = std::min<long>(std::max(threads, 1), j.samples * j.tasks_per_sample);
+  const long tasks = j.samples * j.tasks_per_sample;
+  long workers = std::min<long>(std::max(threads, 1), tasks);
   if (by_work) workers = std::clamp(static_cast<long>(flops / kFlopsPerThread), 1L, workers);
 
   const size_t need = static_cast<size_t>(packed_floats + workers * j.band_floats);
@@ -253,40 +250,19 @@ bool convolve(const dlib::tensor& data, const float* filters, const float* biase
   j.data = data.host();
   j.output = output.host();
 
-  std::atomic<long> next{0};
   float* bands = packed + packed_floats;
-  std::vector<std::thread> helpers;
-  try {
-    helpers.reserve(workers - 1);
-    for (long i = 1; i < workers; ++i)
-      helpers.emplace_back(worker, std::cref(j), std::ref(next), bands + i * j.band_floats);
-  } catch (const std::exception&) {
-    // No thread to spare: this thread takes the remaining tasks.
-  }
-  worker(j, next, bands);
-  for (std::thread& t : helpers) t.join();
+  parallelFor(tasks, static_cast<int>(workers),
+              [&](long task, int w) { worker(j, task, bands + w * j.band_floats); });
   return true;
 }
 
 }  // namespace
 
-int directConvThreads() {
-  // Follow what the host allows OpenBLAS, so that one setting governs all
-  // of the networks' threads.
-  using Getter = int (*)();
-  static const Getter openblas = [] {
-    void* lib = dlopen("libopenblas.so.0", RTLD_LAZY | RTLD_NOLOAD);
-    return lib ? reinterpret_cast<Getter>(dlsym(lib, "openblas_get_num_threads")) : nullptr;
-  }();
-  const int n = openblas ? openblas() : static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(n, 1, kMaxThreads);
-}
-
 bool convolveDirect(const dlib::tensor& data, const float* filters, const float* biases, long num_filters,
                     long filter_nr, long filter_nc, long stride_y, long stride_x, long padding_y, long padding_x,
                     dlib::resizable_tensor& output) {
   return convolve(data, filters, biases, num_filters, filter_nr, filter_nc, stride_y, stride_x, padding_y, padding_x,
-                  output, directConvThreads(), true);
+                  output, callThreads(), true);
 }
 
 bool convolveDirect(const dlib::tensor& data, const float* filters, const float* biases, long num_filters,

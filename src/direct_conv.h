@@ -4,7 +4,7 @@
 // every input value and leaves OpenBLAS's second thread waiting while one
 // thread unrolls. Here each output is summed straight from a zero-padded
 // copy of a few input rows, with AVX2 fused multiply-adds, by as many
-// threads as OpenBLAS is allowed (OPENBLAS_NUM_THREADS, else one per core).
+// threads as OpenBLAS is allowed (see parallel.h).
 // The sums are taken in another order than BLAS takes them, so values may
 // differ from dlib's in the last bits; they do not depend on the number of
 // threads.
@@ -28,9 +28,6 @@ bool convolveDirect(const dlib::tensor& data, const float* filters, const float*
 bool convolveDirect(const dlib::tensor& data, const float* filters, const float* biases, long num_filters,
                     long filter_nr, long filter_nc, long stride_y, long stride_x, long padding_y, long padding_x,
                     dlib::resizable_tensor& output, int threads);
-
-// The number of threads convolveDirect uses.
-int directConvThreads();
 
 }  // namespace morvik
 

@@ -7,13 +7,14 @@
 
 #include "check.h"
 #include "dlib_rect.h"
+#include "hog_detection.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"
+#include "parallel.h"
 
 namespace {
 
-using HogDetector = dlib::object_detector<
-    dlib::scan_fhog_pyramid<dlib::pyramid_down<6>, dlib::default_fhog_feature_extractor>>;
+using morvik::HogDetector;
 
 bool loadBuiltinFrontalFaces(HogDetector& detector) {
   std::istringstream model(dlib::get_serialized_frontal_faces());
@@ -30,7 +31,7 @@ int DlibFindFaceAlgo::findFaces(size_t /*index*/, cv::Mat& image, std::vector<cv
   MV_CHECK(pffd);
   // Throws dlib::fatal_error for anything but 8-bit BGR.
   dlib::cv_image<dlib::bgr_pixel> view(image);
-  const std::vector<dlib::rectangle> found = (*pffd)(view, 0.0);
+  const std::vector<dlib::rectangle> found = morvik::detectHog(*pffd, view, 0.0, morvik::callThreads());
   if (found.empty()) return -4;
   faces.resize(found.size());
   for (size_t i = 0; i < found.size(); ++i) faces[i] = morvik::toCvRect(found[i]);
