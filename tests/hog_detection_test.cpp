@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include "frontal_faces_model.h"
 #include "hog_detection.h"
 #include "test_support.h"
 
@@ -33,6 +34,15 @@ TEST_P(HogDetection, SameRectanglesAsDlibsDetector) {
           << "threshold adjustment " << adjust << ", " << threads << " threads";
     }
   }
+}
+
+// The finder loads the model decompressed at build time: it must be the one
+// this dlib decompresses.
+TEST(FrontalFacesModel, IsDlibsBuiltInModel) {
+  const std::string dlibs = dlib::get_serialized_frontal_faces();
+  ASSERT_EQ(dlibs.size(), morvik::kFrontalFacesModelSize);
+  EXPECT_EQ(0, dlibs.compare(0, dlibs.size(), reinterpret_cast<const char*>(morvik::kFrontalFacesModel),
+                             morvik::kFrontalFacesModelSize));
 }
 
 INSTANTIATE_TEST_SUITE_P(Photos, HogDetection,

@@ -1,12 +1,14 @@
 // dlib's HOG frontal face detector with the model that dlib itself ships.
 #include <memory>
 #include <sstream>
+#include <string>
 
 #include <dlib/image_processing/frontal_face_detector.h>
 #include <dlib/opencv/cv_image.h>
 
 #include "check.h"
 #include "dlib_rect.h"
+#include "frontal_faces_model.h"
 #include "hog_detection.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"
@@ -16,8 +18,11 @@ namespace {
 
 using morvik::HogDetector;
 
+// The model of dlib::get_serialized_frontal_faces(), decompressed when the
+// library was built.
 bool loadBuiltinFrontalFaces(HogDetector& detector) {
-  std::istringstream model(dlib::get_serialized_frontal_faces());
+  std::istringstream model(
+      std::string(reinterpret_cast<const char*>(morvik::kFrontalFacesModel), morvik::kFrontalFacesModelSize));
   dlib::deserialize(detector, model);
   return true;
 }
