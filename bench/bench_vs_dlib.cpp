@@ -791,8 +791,10 @@ double medianOf(std::vector<double> v) {
 }
 
 // Model loading on a thread that has none: the first ExtractFaces (HOG) and
-// the first ExtractVector, each against the same call once loaded; and what
-// the plain reference pays to load, against reading the files' bytes.
+// the first ExtractVector, each against the same call once loaded, and the
+// first ExtractVector of a second thread while the first holds its models;
+// and what the plain reference pays to load, against reading the files'
+// bytes.
 std::string firstCalls() {
   std::string out;
   char line[256];
@@ -814,7 +816,7 @@ std::string firstCalls() {
   }
 
   const PortraitFaces& f = portraitFaces();
-  std::vector<double> faces1, faces2, vector1, vector2, cnn1, cnn2, refHog, refSp, refNet;
+  std::vector<double> faces1, faces2, vector1, vector2, vectorOther, refHog, refSp, refNet;
   for (int round = 0; round < 3; ++round) {
     std::thread([&] {
       setBlasThreads(0);
@@ -828,6 +830,14 @@ std::string firstCalls() {
       vector1.push_back(timed([&] { ExtractVector(&photos().portrait, &face, v); }));
       face = f.face;
       vector2.push_back(timed([&] { ExtractVector(&photos().portrait, &face, v); }));
+      // Another thread's first call while this one holds its models.
+      std::thread([&] {
+        setBlasThreads(0);
+        mv::Face other = f.face;
+        float w[128];
+        vectorOther.push_back(timed([&] { ExtractVector(&photos().portrait, &other, w); }));
+        GlobalFree();
+      }).join();
       GlobalFree();
     }).join();
     std::thread([&] {
@@ -853,6 +863,7 @@ std::string firstCalls() {
   row("library second ExtractFaces 0x08 on that thread", faces2);
   row("library first ExtractVector on that thread (after ExtractFaces)", vector1);
   row("library second ExtractVector on that thread", vector2);
+  row("library first ExtractVector on another thread meanwhile", vectorOther);
   row("reference get_frontal_face_detector()", refHog);
   row("reference deserialize shape_predictor", refSp);
   row("reference deserialize anet_type", refNet);

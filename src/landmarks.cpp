@@ -14,20 +14,27 @@ namespace {
 // Eye centres are means over landmarks 36-47.
 constexpr unsigned long kMinLandmarks = 48;
 
-// One predictor per thread, shared by every landmark user (eye fallback,
-// alignment and descriptors), so the model file is read once per thread.
-std::shared_ptr<dlib::shape_predictor> landmarkModel() {
-  auto model = cachedModel<dlib::shape_predictor>([](dlib::shape_predictor& sp) {
-    morvik::deserializeModelFile(g_config.dlib_shape, sp);
-    // A model without both eye outlines cannot serve this library; refuse it
-    // here rather than read past its points later.
-    if (sp.num_parts() < kMinLandmarks)
-      throw dlib::serialization_error("The landmark model in " + g_config.dlib_shape +
-                                      " has fewer than 48 points.");
+// The thread's landmark model, used by every landmark user (eye fallback,
+// alignment and descriptors). Prediction only reads a parsed model, so the
+// threads that load the same file share one: a thread's first load costs
+// reading the file, not parsing 100 MB again.
+struct LandmarkModel {
+  std::shared_ptr<const dlib::shape_predictor> predictor;
+};
+
+std::shared_ptr<const dlib::shape_predictor> landmarkModel() {
+  auto model = cachedModel<LandmarkModel>([](LandmarkModel& m) {
+    m.predictor = morvik::sharedModelFile<dlib::shape_predictor>(g_config.dlib_shape, [](const auto& sp) {
+      // A model without both eye outlines cannot serve this library; refuse
+      // it here rather than read past its points later.
+      if (sp.num_parts() < kMinLandmarks)
+        throw dlib::serialization_error("The landmark model in " + g_config.dlib_shape +
+                                        " has fewer than 48 points.");
+    });
     return true;
   });
-  MV_CHECK(model);
-  return model;
+  MV_CHECK(model && model->predictor);
+  return model->predictor;
 }
 
 mv::Point meanPoint(const dlib::full_object_detection& shape, unsigned long first) {
@@ -45,7 +52,7 @@ mv::Point meanPoint(const dlib::full_object_detection& shape, unsigned long firs
 }  // namespace
 
 dlib::full_object_detection dlib_get_shape(dlib::cv_image<dlib::bgr_pixel>& image, dlib::rectangle& rect) {
-  std::shared_ptr<dlib::shape_predictor> sp = landmarkModel();
+  std::shared_ptr<const dlib::shape_predictor> sp = landmarkModel();
   return (*sp)(image, rect);
 }
 

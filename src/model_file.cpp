@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <fstream>
 
 namespace morvik {
@@ -28,6 +29,22 @@ dlib::serialization_error modelFileError(const dlib::serialization_error& e, con
   const size_t at = text.find(stream);
   if (at != std::string::npos) text.replace(at, stream.size(), "from the file '" + path + "'.");
   return dlib::serialization_error(text);
+}
+
+uint64_t modelDigest(const std::vector<char>& bytes) {
+  // Eight bytes a step: about 10 ms for the 100 MB landmark model, against a
+  // second to parse it.
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  uint64_t h = bytes.size() * kMultiplier;
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
+  }
+  for (; i < bytes.size(); ++i) h = (h ^ static_cast<unsigned char>(bytes[i])) * kMultiplier;
+  return h ^ (h >> 32);
 }
 
 }  // namespace morvik

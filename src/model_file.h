@@ -8,7 +8,12 @@
 #ifndef MORVIK_MODEL_FILE_H_
 #define MORVIK_MODEL_FILE_H_
 
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dlib/serialize.h>
@@ -22,14 +27,46 @@ std::vector<char> readModelFile(const std::string& path);
 // dlib's error for a model that could not be parsed, naming the file.
 dlib::serialization_error modelFileError(const dlib::serialization_error& e, const std::string& path);
 
+// A 64-bit digest of a model file's bytes and length.
+uint64_t modelDigest(const std::vector<char>& bytes);
+
 template <typename T>
-void deserializeModelFile(const std::string& path, T& item) {
-  std::vector<char> bytes = readModelFile(path);
+void deserializeModelBytes(std::vector<char>& bytes, const std::string& path, T& item) {
   try {
     dlib::deserialize(bytes) >> item;
   } catch (const dlib::serialization_error& e) {
     throw modelFileError(e, path);
   }
+}
+
+template <typename T>
+void deserializeModelFile(const std::string& path, T& item) {
+  std::vector<char> bytes = readModelFile(path);
+  deserializeModelBytes(bytes, path, item);
+}
+
+// A parsed model that every thread loading the same bytes from the same
+// path shares, for models that are only read once parsed. The file is read
+// on every call, and parsed (then checked by `accept`, which throws to
+// refuse it) only when no thread holds a model of the same path and bytes:
+// so a changed file is seen at the next load, as when each thread parses
+// its own copy, and the model is freed with its last holder.
+template <typename T, typename Accept>
+std::shared_ptr<const T> sharedModelFile(const std::string& path, const Accept& accept) {
+  std::vector<char> bytes = readModelFile(path);
+  const uint64_t digest = modelDigest(bytes);
+  static std::mutex mutex;
+  static std::map<std::string, std::pair<uint64_t, std::weak_ptr<const T>>> parsed;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = parsed.find(path);
+  if (found != parsed.end() && found->second.first == digest) {
+    if (std::shared_ptr<const T> model = found->second.second.lock()) return model;
+  }
+  auto model = std::make_shared<T>();
+  deserializeModelBytes(bytes, path, *model);
+  accept(*model);
+  parsed[path] = {digest, model};
+  return model;
 }
 
 }  // namespace morvik

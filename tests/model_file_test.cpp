@@ -1,0 +1,76 @@
+// Models shared between threads: one parsed model per path and content,
+// while any thread holds it; a changed file is parsed again.
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <dlib/matrix.h>
+#include <dlib/serialize.h>
+#include <gtest/gtest.h>
+
+#include "model_file.h"
+#include "test_support.h"
+
+namespace {
+
+using Model = dlib::matrix<float>;
+
+void writeModel(const std::string& path, float value) {
+  Model m(2, 3);
+  m = value;
+  dlib::serialize(path) << m;
+}
+
+std::shared_ptr<const Model> load(const std::string& path) {
+  return morvik::sharedModelFile<Model>(path, [](const Model&) {});
+}
+
+TEST(SharedModelFile, ThreadsLoadingTheSameFileShareOneModel) {
+  const std::string path = testing_support::scratchPath("shared_model.dat");
+  writeModel(path, 1.5f);
+  std::shared_ptr<const Model> first = load(path), second;
+  std::thread other([&] { second = load(path); });
+  other.join();
+  EXPECT_EQ(first.get(), second.get());
+  EXPECT_EQ(1.5f, (*second)(1, 2));
+}
+
+TEST(SharedModelFile, AChangedFileIsParsedAgain) {
+  const std::string path = testing_support::scratchPath("changed_model.dat");
+  writeModel(path, 1.0f);
+  std::shared_ptr<const Model> before = load(path);
+  writeModel(path, 2.0f);
+  std::shared_ptr<const Model> after = load(path);
+  EXPECT_NE(before.get(), after.get());
+  EXPECT_EQ(1.0f, (*before)(0, 0));  // holders of the old model keep it
+  EXPECT_EQ(2.0f, (*after)(0, 0));
+}
+
+TEST(SharedModelFile, ParsedAgainOnceNoThreadHoldsIt) {
+  const std::string path = testing_support::scratchPath("dropped_model.dat");
+  writeModel(path, 3.0f);
+  std::weak_ptr<const Model> dropped = load(path);
+  EXPECT_TRUE(dropped.expired());  // freed with its last holder
+  EXPECT_EQ(3.0f, (*load(path))(0, 0));
+}
+
+TEST(SharedModelFile, RefusedAndBrokenModelsAreNotKept) {
+  const std::string path = testing_support::scratchPath("refused_model.dat");
+  writeModel(path, 4.0f);
+  auto refuse = [](const Model&) { throw dlib::serialization_error("refused"); };
+  EXPECT_THROW((morvik::sharedModelFile<Model>(path, refuse)), dlib::serialization_error);
+  std::shared_ptr<const Model> accepted = load(path);
+  EXPECT_EQ(4.0f, (*accepted)(0, 0));
+
+  std::ofstream(path, std::ios::trunc) << "not a model";
+  EXPECT_THROW(load(path), dlib::serialization_error);
+  try {
+    load(testing_support::scratchPath("no_such_model.dat"));
+    FAIL() << "a missing file loaded";
+  } catch (const dlib::serialization_error& e) {
+    EXPECT_NE(std::string::npos, std::string(e.what()).find("Unable to open")) << e.what();
+  }
+}
+
+}  // namespace
