@@ -328,7 +328,10 @@ void referenceDescriptorJob() {
 Crew& crew(bool library, int threads) {
   static std::map<std::pair<bool, int>, std::unique_ptr<Crew>> crews;
   std::unique_ptr<Crew>& c = crews[{library, threads}];
-  if (!c) c = std::make_unique<Crew>(threads, library ? libraryDescriptorJob : referenceDescriptorJob);
+  if (!c) {
+    c = std::make_unique<Crew>(threads, library ? libraryDescriptorJob : referenceDescriptorJob);
+    c->round();  // each worker loads its models outside the timing
+  }
   return *c;
 }
 

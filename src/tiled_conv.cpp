@@ -26,33 +26,56 @@ struct ConvShape {
 // Unrolls output pixels [p0, p1) (row-major) of one sample into `cols`:
 // one row per output pixel holding the filter window at that pixel,
 // channel by channel, filter row by filter row; positions outside the
-// input are 0. This is the layout dlib's own unrolling produces.
-void unrollPixels(const ConvShape& s, const float* sample, long p0, long p1, float* cols) {
+// input are 0. This is the layout dlib's own unrolling produces. FR and FC
+// fix the filter size at compile time (0: the shape's), so that the few
+// values of a filter row are copied without a loop.
+template <int FR, int FC>
+void unrollPixelsOf(const ConvShape& s, const float* sample, long p0, long p1, float* cols) {
+  const long fr = FR ? FR : s.filter_nr;
+  const long fc = FC ? FC : s.filter_nc;
   float* t = cols;
   for (long p = p0; p < p1; ++p) {
     const long top = (p / s.out_nc) * s.stride_y - s.padding_y;
     const long left = (p % s.out_nc) * s.stride_x - s.padding_x;
-    const bool inside_x = left >= 0 && left + s.filter_nc <= s.in_nc;
+    const bool inside_x = left >= 0 && left + fc <= s.in_nc;
+    const bool inside_y = top >= 0 && top + fr <= s.in_nr;
+    if (inside_x && inside_y) {
+      const float* corner = sample + top * s.in_nc + left;
+      for (long k = 0; k < s.channels; ++k, corner += s.in_nr * s.in_nc) {
+        for (long y = 0; y < fr; ++y, t += fc) {
+          const float* row = corner + y * s.in_nc;
+          for (long x = 0; x < fc; ++x) t[x] = row[x];
+        }
+      }
+      continue;
+    }
     for (long k = 0; k < s.channels; ++k) {
       const float* plane = sample + k * s.in_nr * s.in_nc;
-      for (long y = top; y < top + s.filter_nr; ++y) {
+      for (long y = top; y < top + fr; ++y, t += fc) {
         if (y < 0 || y >= s.in_nr) {
-          std::fill_n(t, s.filter_nc, 0.0f);
+          std::fill_n(t, fc, 0.0f);
         } else if (inside_x) {
-          // A few values per filter row: a call to memcpy would cost more.
           const float* row = plane + y * s.in_nc + left;
-          for (long x = 0; x < s.filter_nc; ++x) t[x] = row[x];
+          for (long x = 0; x < fc; ++x) t[x] = row[x];
         } else {
           const float* row = plane + y * s.in_nc;
-          for (long x = 0; x < s.filter_nc; ++x) {
+          for (long x = 0; x < fc; ++x) {
             const long xx = left + x;
             t[x] = (xx >= 0 && xx < s.in_nc) ? row[xx] : 0.0f;
           }
         }
-        t += s.filter_nc;
       }
     }
   }
+}
+
+// The networks' filter sizes get their own copies of the loop.
+void unrollPixels(const ConvShape& s, const float* sample, long p0, long p1, float* cols) {
+  if (s.filter_nr == 3 && s.filter_nc == 3) return unrollPixelsOf<3, 3>(s, sample, p0, p1, cols);
+  if (s.filter_nr == 5 && s.filter_nc == 5) return unrollPixelsOf<5, 5>(s, sample, p0, p1, cols);
+  if (s.filter_nr == 7 && s.filter_nc == 7) return unrollPixelsOf<7, 7>(s, sample, p0, p1, cols);
+  if (s.filter_nr == 9 && s.filter_nc == 9) return unrollPixelsOf<9, 9>(s, sample, p0, p1, cols);
+  unrollPixelsOf<0, 0>(s, sample, p0, p1, cols);
 }
 
 // dest (num_filters x pixels) = filters (num_filters x window) times the
