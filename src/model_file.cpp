@@ -23,6 +23,26 @@ std::vector<char> readModelFile(const std::string& path) {
   return bytes;
 }
 
+MemoryStreambuf::MemoryStreambuf(std::vector<char>& bytes) {
+  setg(bytes.data(), bytes.data(), bytes.data() + bytes.size());
+}
+
+MemoryStreambuf::pos_type MemoryStreambuf::seekoff(off_type offset, std::ios_base::seekdir dir,
+                                                   std::ios_base::openmode which) {
+  const off_type size = egptr() - eback();
+  off_type base = 0;
+  if (dir == std::ios_base::cur) base = gptr() - eback();
+  if (dir == std::ios_base::end) base = size;
+  const off_type target = base + offset;
+  if (!(which & std::ios_base::in) || target < 0 || target > size) return pos_type(off_type(-1));
+  setg(eback(), eback() + target, egptr());
+  return pos_type(target);
+}
+
+MemoryStreambuf::pos_type MemoryStreambuf::seekpos(pos_type position, std::ios_base::openmode which) {
+  return seekoff(off_type(position), std::ios_base::beg, which);
+}
+
 dlib::serialization_error modelFileError(const dlib::serialization_error& e, const std::string& path) {
   std::string text = e.info;
   const std::string stream = "from the stream.";
