@@ -16,7 +16,8 @@
 // printed beside them, which other load on a shared machine disturbs less.
 // The first-call times (model loading on a new thread) and a few checks
 // (same HOG rectangles, allocation-free pico scan) follow the table. The
-// MMOD stages run under the malloc settings of the environment.
+// MMOD stages run under the malloc settings of the environment. Two rows
+// compare the reference built for any x86-64 with its -march=native build.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -168,6 +169,35 @@ matrix<rgb_pixel> rgbImage(const cv::Mat& bgr) {
 }
 
 }  // namespace ref
+
+// --- the reference built for any x86-64 ----------------------------------------------
+//
+// The same HOG detector and shape predictor code, compiled without
+// -march=native in a module of its own (bench/portable), to show the gain
+// of the native build.
+namespace portable {
+
+struct Module {
+  void* state = nullptr;  // null when the module could not be loaded
+  long (*hog)(void*, const unsigned char*, int, int, size_t) = nullptr;
+  long (*landmarks)(void*, const unsigned char*, int, int, size_t, long, long, long, long) = nullptr;
+};
+
+const Module& module() {
+  static const Module loaded = [] {
+    Module m;
+    void* handle = dlopen(MORVIK_PORTABLE_REFERENCE, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return m;
+    auto open = reinterpret_cast<void* (*)(const char*)>(dlsym(handle, "portable_open"));
+    m.hog = reinterpret_cast<decltype(m.hog)>(dlsym(handle, "portable_hog"));
+    m.landmarks = reinterpret_cast<decltype(m.landmarks)>(dlsym(handle, "portable_landmarks"));
+    if (open && m.hog && m.landmarks) m.state = open(ref::kShapeModel.c_str());
+    return m;
+  }();
+  return loaded;
+}
+
+}  // namespace portable
 
 // --- OpenBLAS threads ----------------------------------------------------------
 
@@ -470,6 +500,15 @@ void registerHog(const cv::Mat* image) {
       s.counters["faces"] = double(faces.size());
     });
   }
+  const std::string portableHog = "hog/reference built for any x86-64/" + from;
+  add(portableHog, [image](benchmark::State& s) {
+    const portable::Module& m = portable::module();
+    if (m.state == nullptr) return s.SkipWithError("the portable module did not load");
+    const cv::Mat work = workingImage(*image);
+    long n = 0;
+    for (auto _ : s) benchmark::DoNotOptimize(n = m.hog(m.state, work.data, work.rows, work.cols, work.step));
+    s.counters["faces"] = double(n);
+  });
   // The goal is for the finder against the detector on the same pixels;
   // ExtractFaces also finds the eyes of every face, which the plain
   // detector does not.
@@ -480,6 +519,8 @@ void registerHog(const cv::Mat* image) {
   stages().push_back({"  part: eyes of the found faces at " + work + " (library only)", eyes, "", 1, 1, ""});
   if (image->cols != workingImage(*image).cols)
     stages().push_back({"HOG " + size + ": reference at its own size", "", native, 1, 1, ""});
+  stages().push_back({"HOG " + from + ": reference built for any x86-64 / -march=native", portableHog, refHog, 1, 1,
+                      ""});
 }
 
 void registerLandmarks() {
@@ -506,7 +547,22 @@ void registerLandmarks() {
       for (const dlib::rectangle& b : boxes) benchmark::DoNotOptimize(ref::landmarks(photos().portrait, b));
     }
   });
+  const std::string portableName = "landmarks/reference built for any x86-64";
+  add(portableName, [](benchmark::State& s) {
+    const portable::Module& m = portable::module();
+    if (m.state == nullptr) return s.SkipWithError("the portable module did not load");
+    const std::vector<dlib::rectangle>& boxes = portraitFaces().boxes;
+    if (boxes.empty()) return s.SkipWithError("no face");
+    const cv::Mat& p = photos().portrait;
+    for (auto _ : s) {
+      for (const dlib::rectangle& b : boxes)
+        benchmark::DoNotOptimize(
+            m.landmarks(m.state, p.data, p.rows, p.cols, p.step, b.left(), b.top(), b.right(), b.bottom()));
+    }
+  });
   stages().push_back({"landmarks per face (" + sizeName(photos().portrait) + " portrait)", lib, refName, n, n, ""});
+  stages().push_back({"landmarks per face: reference built for any x86-64 / -march=native", portableName, refName, n,
+                      n, ""});
 }
 
 void registerDescriptor(int blas) {
