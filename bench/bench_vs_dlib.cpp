@@ -651,6 +651,16 @@ void registerThroughput(int blas) {
   }
 }
 
+// Plain dlib's MMOD network on the image as it is.
+void referenceMmod(benchmark::State& s, const cv::Mat& image) {
+  setBlasThreads(0);
+  const dlib::matrix<dlib::rgb_pixel> rgb = ref::rgbImage(image);
+  ref::net_type& net = ref::mmod();
+  std::vector<dlib::mmod_rect> found;
+  for (auto _ : s) benchmark::DoNotOptimize(found = net(rgb));
+  s.counters["faces"] = double(found.size());
+}
+
 void registerCnn(const cv::Mat* image, int repetitions) {
   const std::string size = sizeName(*image);
   const std::string lib = "cnn/library ExtractFaces 0x10/" + size;
@@ -658,26 +668,12 @@ void registerCnn(const cv::Mat* image, int repetitions) {
   add(lib, [image](benchmark::State& s) { libraryFinds(s, *image, mv::FindCNN); })
       ->Iterations(1)
       ->Repetitions(repetitions);
-  add(refName, [image](benchmark::State& s) {
-    setBlasThreads(0);
-    const dlib::matrix<dlib::rgb_pixel> rgb = ref::rgbImage(*image);
-    ref::net_type& net = ref::mmod();
-    std::vector<dlib::mmod_rect> found;
-    for (auto _ : s) benchmark::DoNotOptimize(found = net(rgb));
-    s.counters["faces"] = double(found.size());
-  })
+  add(refName, [image](benchmark::State& s) { referenceMmod(s, *image); })
       ->Iterations(1)
       ->Repetitions(repetitions);
   const cv::Mat work = workingImage(*image);
   const std::string refWork = "cnn/reference MMOD net/" + sizeName(work) + " from " + size;
-  add(refWork, [image](benchmark::State& s) {
-    setBlasThreads(0);
-    const dlib::matrix<dlib::rgb_pixel> rgb = ref::rgbImage(workingImage(*image));
-    ref::net_type& net = ref::mmod();
-    std::vector<dlib::mmod_rect> found;
-    for (auto _ : s) benchmark::DoNotOptimize(found = net(rgb));
-    s.counters["faces"] = double(found.size());
-  })
+  add(refWork, [image](benchmark::State& s) { referenceMmod(s, workingImage(*image)); })
       ->Iterations(1)
       ->Repetitions(repetitions);
   stages().push_back({"MMOD CNN " + size + " (library works at " + sizeName(workingImage(*image)) + " first)", lib,
