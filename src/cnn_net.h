@@ -18,23 +18,25 @@
 #include "morvik/config.h"
 #include "morvik/global_cache.h"
 #include "model_file.h"
+#include "fused_epilogue.h"
 #include "tiled_conv.h"
 
 namespace morvik {
 namespace cnn {
 
 // The trained model has batch normalisation layers; for inference they are
-// read as affine layers. The convolutions are computed in bands so that a
-// photo's huge temporaries are not mapped afresh on every call.
+// read as affine layers, which the convolutions below them apply together
+// with the relu (fused_epilogue.h). The convolutions are computed in bands
+// so that a photo's huge temporaries are not mapped afresh on every call.
 template <long N, typename SUBNET>
 using con5d = banded_con<N, 5, 5, 2, 2, SUBNET>;
 template <long N, typename SUBNET>
 using con5 = banded_con<N, 5, 5, 1, 1, SUBNET>;
 template <typename SUBNET>
-using downsampler = dlib::relu<dlib::affine<con5d<32, dlib::relu<dlib::affine<con5d<32,
-                    dlib::relu<dlib::affine<con5d<16, SUBNET>>>>>>>>>;
+using downsampler = fusable_relu<fusable_affine<con5d<32, fusable_relu<fusable_affine<con5d<32,
+                    fusable_relu<fusable_affine<con5d<16, SUBNET>>>>>>>>>;
 template <typename SUBNET>
-using rcon5 = dlib::relu<dlib::affine<con5<45, SUBNET>>>;
+using rcon5 = fusable_relu<fusable_affine<con5<45, SUBNET>>>;
 
 template <typename Pyramid>
 using MmodNet = dlib::loss_mmod<banded_con<1, 9, 9, 1, 1,
@@ -56,6 +58,7 @@ int detectFaces(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& fac
   }
   std::shared_ptr<Net> pnet = cachedModel<Net>([](Net& net) {
     deserializeModelFile(g_config.dlib_dnet, net);
+    fuseConvEpilogues(net);
     return true;
   });
   MV_CHECK(pnet);

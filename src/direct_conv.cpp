@@ -33,6 +33,9 @@ struct Job {
   float* output;       // first sample
   const float* packed; // filters, see packFilters
   const float* biases; // one per filter block slot, see packFilters
+  const float* scales; // the same for the epilogue's scale and shift, or null
+  const float* shifts;
+  bool relu;
   long samples, channels, in_nr, in_nc;
   long filters, filter_nr, filter_nc, stride, padding_y, padding_x;
   long out_nr, out_nc;
@@ -48,15 +51,22 @@ long roundUp(long n, long m) { return (n + m - 1) / m * m; }
 // Filters in blocks of fblock (the last one completed with zeros), each
 // block laid out as [channel][row][column][filter in block], so that the
 // fblock weights of one tap are adjacent; then the biases, 0 for none and
-// for the completing filters.
-void packFilters(const float* filters, const float* biases, long num_filters, long window, long fblock,
-                 float* packed) {
+// for the completing filters; then the epilogue's scales and shifts.
+constexpr long kPerFilterValues = 3;  // bias, scale, shift
+
+void packFilters(const float* filters, const float* biases, const ConvEpilogue* epilogue, long num_filters,
+                 long window, long fblock, float* packed) {
   const long slots = (num_filters + fblock - 1) / fblock * fblock;
-  std::fill_n(packed, slots * (window + 1), 0.0f);
+  std::fill_n(packed, slots * (window + kPerFilterValues), 0.0f);
   for (long f = 0; f < num_filters; ++f)
     for (long i = 0; i < window; ++i)
       packed[((f / fblock) * window + i) * fblock + f % fblock] = filters[f * window + i];
-  if (biases != nullptr) std::copy_n(biases, num_filters, packed + slots * window);
+  float* per_filter = packed + slots * window;
+  if (biases != nullptr) std::copy_n(biases, num_filters, per_filter);
+  if (epilogue != nullptr && epilogue->scale != nullptr) {
+    std::copy_n(epilogue->scale, num_filters, per_filter + slots);
+    std::copy_n(epilogue->shift, num_filters, per_filter + 2 * slots);
+  }
 }
 
 // Copies the padded input rows of output rows [y0, y1) of one sample into
@@ -98,11 +108,13 @@ void fillBand(const Job& j, const float* sample, long y0, long y1, float* band) 
 // One run of 8 * PB outputs of one output row for FB filters. src points
 // at the run's first input in the band's phase-0 plane of channel 0;
 // out[f] at the run's first output of filter f, or is null for a filter
-// that only completes the block. The sums start from the FB biases. valid
-// outputs of the run are written.
+// that only completes the block. The sums start from the FB biases and
+// pass through the epilogue (FB scales and shifts, or null; relu) before
+// the valid outputs of the run are written.
 template <int FB, int PB, int KC, int S>
 MV_AVX2 void convolveRun(const float* src, long plane, long width, long channels, long filter_nr,
-                         const float* w, const float* bias, float* const* out, long valid) {
+                         const float* w, const float* bias, const float* scale, const float* shift, bool relu,
+                         float* const* out, long valid) {
   __m256 acc[FB][PB];
 #pragma GCC unroll 8
   for (int f = 0; f < FB; ++f)
@@ -131,6 +143,27 @@ MV_AVX2 void convolveRun(const float* src, long plane, long width, long channels
         }
       }
     }
+  }
+  if (scale != nullptr) {
+    for (int f = 0; f < FB; ++f) {
+      const __m256 a = _mm256_broadcast_ss(scale + f);
+      const __m256 b = _mm256_broadcast_ss(shift + f);
+      for (int p = 0; p < PB; ++p) {
+        // Rounded after the multiply, as dlib's loop rounds it: the
+        // compiler may not fuse the two into one multiply-add.
+        __m256 scaled = _mm256_mul_ps(a, acc[f][p]);
+        asm("" : "+x"(scaled));
+        acc[f][p] = _mm256_add_ps(scaled, b);
+      }
+    }
+  }
+  if (relu) {
+    // dlib keeps x where x >= 0 and writes 0 elsewhere (NaN included);
+    // -0.0 stays -0.0.
+    const __m256 zero = _mm256_setzero_ps();
+    for (int f = 0; f < FB; ++f)
+      for (int p = 0; p < PB; ++p)
+        acc[f][p] = _mm256_and_ps(acc[f][p], _mm256_cmp_ps(acc[f][p], zero, _CMP_GE_OQ));
   }
   for (int f = 0; f < FB; ++f) {
     if (out[f] == nullptr) continue;
@@ -166,7 +199,9 @@ void runTask(const Job& j, long task, float* band) {
           out[f] = filter < j.filters ? sample_out + filter * out_plane + y * j.out_nc + x : nullptr;
         }
         convolveRun<FB, PB, KC, S>(src_row + x, j.band_plane, j.band_width, j.channels, j.filter_nr, w,
-                                   j.biases + b * FB, out, std::min<long>(8 * PB, j.out_nc - x));
+                                   j.biases + b * FB, j.scales ? j.scales + b * FB : nullptr,
+                                   j.shifts ? j.shifts + b * FB : nullptr, j.relu, out,
+                                   std::min<long>(8 * PB, j.out_nc - x));
       }
     }
   }
@@ -203,7 +238,7 @@ bool cpuServed() {
 // is too small to pay for them.
 bool convolve(const dlib::tensor& data, const float* filters, const float* biases, long num_filters, long filter_nr,
               long filter_nc, long stride_y, long stride_x, long padding_y, long padding_x,
-              dlib::resizable_tensor& output, int threads, bool by_work) {
+              dlib::resizable_tensor& output, int threads, bool by_work, const ConvEpilogue* epilogue) {
   if (!cpuServed() || stride_x != stride_y || num_filters <= 0 || filter_nr <= 0 || padding_y < 0 ||
       padding_x < 0 || padding_y >= filter_nr || padding_x >= filter_nc)
     return false;
@@ -234,7 +269,8 @@ bool convolve(const dlib::tensor& data, const float* filters, const float* biase
   j.band_floats = j.channels * stride_x * j.band_plane;
   j.tasks_per_sample = (j.out_nr + kBandRows - 1) / kBandRows;
   const long window = j.channels * filter_nr * filter_nc;
-  const long packed_floats = roundUp(num_filters, j.fblock) * (window + 1);
+  const long slots = roundUp(num_filters, j.fblock);
+  const long packed_floats = slots * (window + kPerFilterValues);
 
   const double flops = 2.0 * j.samples * j.out_nr * j.out_nc * num_filters * window;
   const long tasks = j.samples * j.tasks_per_sample;
@@ -244,9 +280,13 @@ bool convolve(const dlib::tensor& data, const float* filters, const float* biase
   const size_t need = static_cast<size_t>(packed_floats + workers * j.band_floats);
   if (t_scratch.size() < need) t_scratch.resize(need);
   float* packed = t_scratch.data();
-  packFilters(filters, biases, num_filters, window, j.fblock, packed);
+  packFilters(filters, biases, epilogue, num_filters, window, j.fblock, packed);
   j.packed = packed;
-  j.biases = packed + roundUp(num_filters, j.fblock) * window;
+  j.biases = packed + slots * window;
+  const bool affine = epilogue != nullptr && epilogue->scale != nullptr;
+  j.scales = affine ? j.biases + slots : nullptr;
+  j.shifts = affine ? j.biases + 2 * slots : nullptr;
+  j.relu = epilogue != nullptr && epilogue->relu;
   j.data = data.host();
   j.output = output.host();
 
@@ -260,16 +300,16 @@ bool convolve(const dlib::tensor& data, const float* filters, const float* biase
 
 bool convolveDirect(const dlib::tensor& data, const float* filters, const float* biases, long num_filters,
                     long filter_nr, long filter_nc, long stride_y, long stride_x, long padding_y, long padding_x,
-                    dlib::resizable_tensor& output) {
+                    dlib::resizable_tensor& output, const ConvEpilogue* epilogue) {
   return convolve(data, filters, biases, num_filters, filter_nr, filter_nc, stride_y, stride_x, padding_y, padding_x,
-                  output, callThreads(), true);
+                  output, callThreads(), true, epilogue);
 }
 
 bool convolveDirect(const dlib::tensor& data, const float* filters, const float* biases, long num_filters,
                     long filter_nr, long filter_nc, long stride_y, long stride_x, long padding_y, long padding_x,
-                    dlib::resizable_tensor& output, int threads) {
+                    dlib::resizable_tensor& output, int threads, const ConvEpilogue* epilogue) {
   return convolve(data, filters, biases, num_filters, filter_nr, filter_nc, stride_y, stride_x, padding_y, padding_x,
-                  output, threads, false);
+                  output, threads, false, epilogue);
 }
 
 void releaseDirectConvScratch() { std::vector<float>().swap(t_scratch); }

@@ -20,6 +20,8 @@
 #define MORVIK_TILED_CONV_H_
 
 #include <cstddef>
+#include <optional>
+#include <vector>
 
 #include <dlib/dnn.h>
 
@@ -61,10 +63,12 @@ class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
     const dlib::tensor& weights_view = params;
     const float* filters = weights_view.host();
     // Layers that need not match dlib bit for bit take the direct kernel
-    // where this processor has it; it adds the biases itself.
+    // where this processor has it; it adds the biases and applies the
+    // epilogue itself.
     if (Budget != kConvUnbanded &&
         convolveDirect(input, filters, biases != 0 ? filters + weights : nullptr, this->num_filters(), this->nr(),
-                       this->nc(), StrideY, StrideX, this->padding_y(), this->padding_x(), output))
+                       this->nc(), StrideY, StrideX, this->padding_y(), this->padding_x(), output,
+                       epilogue_.has_value() ? &*epilogue_ : nullptr))
       return;
     convolveTiled(input, filters, this->num_filters(), this->nr(), this->nc(), StrideY, StrideX, this->padding_y(),
                   this->padding_x(), output, Budget);
@@ -72,7 +76,44 @@ class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
       dlib::alias_tensor bias(1, this->num_filters());
       dlib::tt::add(1, output, 1, bias(params, weights));
     }
+    if (epilogue_.has_value()) applyEpilogue(output);
   }
+
+  // From now on this layer also does the work of the affine layer (scale
+  // and shift, num_filters values each) and, with relu, of the relu layer
+  // above it; those layers must then pass their input through unchanged.
+  void takeEpilogue(const dlib::tensor& scale, const dlib::tensor& shift, bool relu) {
+    scale_.copy_size(scale);
+    memcpy(scale_, scale);  // dlib's tensor copy, found by argument lookup
+    shift_.copy_size(shift);
+    memcpy(shift_, shift);
+    epilogue_ = ConvEpilogue{scale_.host(), shift_.host(), relu};
+  }
+  bool hasEpilogue() const { return epilogue_.has_value(); }
+
+  // Copies keep an epilogue of their own.
+  tiled_con_() = default;
+  tiled_con_(const tiled_con_& other) : base(other) { copyEpilogue(other); }
+  tiled_con_& operator=(const tiled_con_& other) {
+    if (this == &other) return *this;
+    base::operator=(other);
+    copyEpilogue(other);
+    return *this;
+  }
+
+ private:
+  // dlib's own steps, for outputs the direct kernel did not compute.
+  void applyEpilogue(dlib::resizable_tensor& output) const {
+    if (epilogue_->scale != nullptr) dlib::tt::affine_transform_conv(output, output, scale_, shift_);
+    if (epilogue_->relu) dlib::tt::relu(output, output);
+  }
+  void copyEpilogue(const tiled_con_& other) {
+    epilogue_.reset();
+    if (other.epilogue_.has_value()) takeEpilogue(other.scale_, other.shift_, other.epilogue_->relu);
+  }
+
+  dlib::resizable_tensor scale_, shift_;  // (1, num_filters) each
+  std::optional<ConvEpilogue> epilogue_;   // points into scale_ and shift_
 };
 
 // dlib's results bit for bit.

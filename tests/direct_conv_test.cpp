@@ -42,10 +42,11 @@ class DirectConvolution : public ::testing::TestWithParam<Case> {
   }
 
   // false when this processor has no direct kernel.
-  bool convolve(const float* bias, int threads, dlib::resizable_tensor& out) {
+  bool convolve(const float* bias, int threads, dlib::resizable_tensor& out,
+                const morvik::ConvEpilogue* epilogue = nullptr) {
     const Case c = GetParam();
     return morvik::convolveDirect(data, filters.host(), bias, c.filters, c.filter_size, c.filter_size, c.stride,
-                                  c.stride, c.padding, c.padding, out, threads);
+                                  c.stride, c.padding, c.padding, out, threads, epilogue);
   }
 
   dlib::resizable_tensor data, filters, biases, expected, with_bias;
@@ -80,6 +81,48 @@ TEST_P(DirectConvolution, ThreadsDoNotChangeABit) {
   ASSERT_TRUE(convolve(biases.host(), 3, three));
   ASSERT_EQ(one.size(), three.size());
   EXPECT_EQ(0, std::memcmp(one.host(), three.host(), one.size() * sizeof(float)));
+}
+
+bool sameBits(const dlib::tensor& a, const dlib::tensor& b) {
+  return a.size() == b.size() && std::memcmp(a.host(), b.host(), a.size() * sizeof(float)) == 0;
+}
+
+// The epilogue writes what dlib's affine and relu layers write over the
+// stored sums, bit for bit, including the sign of zeros and NaN inputs.
+TEST_P(DirectConvolution, EpilogueIsDlibsAffineAndRelu) {
+  const Case c = GetParam();
+  dlib::resizable_tensor scale(1, c.filters), shift(1, c.filters);
+  randomize(scale, 4);
+  randomize(shift, 5);
+  // Filter 0 scales by -1 and shifts by -0: a zero sum becomes -0.0,
+  // which relu keeps.
+  scale.host()[0] = -1.0f;
+  shift.host()[0] = -0.0f;
+  std::fill_n(filters.host(), filters.size() / c.filters, 0.0f);
+  biases.host()[0] = 0.0f;
+  data.host()[data.size() - 1] = NAN;
+
+  dlib::resizable_tensor plain, fused, fused_affine;
+  if (!convolve(biases.host(), 1, plain)) GTEST_SKIP() << "no AVX2 on this processor";
+  dlib::resizable_tensor expected_affine;
+  expected_affine.copy_size(plain);
+  dlib::tt::affine_transform_conv(expected_affine, plain, scale, shift);
+  dlib::resizable_tensor expected = expected_affine;
+  dlib::tt::relu(expected, expected);
+
+  const morvik::ConvEpilogue affine_only{scale.host(), shift.host(), false};
+  ASSERT_TRUE(convolve(biases.host(), 1, fused_affine, &affine_only));
+  EXPECT_TRUE(sameBits(expected_affine, fused_affine));
+  const morvik::ConvEpilogue both{scale.host(), shift.host(), true};
+  ASSERT_TRUE(convolve(biases.host(), 2, fused, &both));
+  EXPECT_TRUE(sameBits(expected, fused));
+  EXPECT_TRUE(std::signbit(fused.host()[0])) << "-0.0 kept";
+
+  const morvik::ConvEpilogue relu_only{nullptr, nullptr, true};
+  ASSERT_TRUE(convolve(biases.host(), 1, fused, &relu_only));
+  dlib::resizable_tensor expected_relu = plain;
+  dlib::tt::relu(expected_relu, expected_relu);
+  EXPECT_TRUE(sameBits(expected_relu, fused));
 }
 
 INSTANTIATE_TEST_SUITE_P(
