@@ -4,8 +4,10 @@
 // copies the input rows it needs into its scratch memory, zero-padded and,
 // for stride 2, split into even and odd columns, so that the inputs of
 // eight neighbouring outputs are eight consecutive floats. Then for each
-// output row, each block of FB filters and each run of 8 * PB outputs, the
-// FB x PB vector sums stay in registers across all channels and taps.
+// chunk of channels, output row, block of FB filters and run of 8 * PB
+// outputs, the FB x PB vector sums stay in registers across the chunk's
+// channels and taps. Between chunks the sums wait in the output; a float
+// stored and loaded again is the same float, so the chunks change no bit.
 #include "direct_conv.h"
 
 #include <immintrin.h>
@@ -22,6 +24,9 @@ namespace {
 #define MV_AVX2 __attribute__((target("avx2,fma")))
 
 constexpr long kBandRows = 8;        // output rows per task
+// Channels per pass over a band: the input rows and the weights one run
+// reads then stay in the first-level cache (45 channels did not).
+constexpr long kChannelChunk = 8;
 constexpr long kMaxRun = 8 * 8;      // the widest run of outputs a kernel writes
 constexpr double kFlopsPerThread = 4e6;  // below this, another thread costs more than it gains
 
@@ -105,21 +110,25 @@ void fillBand(const Job& j, const float* sample, long y0, long y1, float* band) 
   }
 }
 
-// One run of 8 * PB outputs of one output row for FB filters. src points
-// at the run's first input in the band's phase-0 plane of channel 0;
-// out[f] at the run's first output of filter f, or is null for a filter
-// that only completes the block. The sums start from the FB biases and
-// pass through the epilogue (FB scales and shifts, or null; relu) before
-// the valid outputs of the run are written.
+// One run of 8 * PB outputs of one output row for FB filters, over
+// `channels` channels. src points at the run's first input in the band's
+// phase-0 plane of the first channel; out[f] at the run's first output of
+// filter f, or is null for a filter that only completes the block. The
+// sums of filter f start from the 8 * PB floats at start[f], or from its
+// first 8 repeated when start_step is 0, and pass through the epilogue
+// (FB scales and shifts, or null; relu) before the valid outputs of the
+// run are written. Never inlined: inlined into the loops around it, the
+// sums no longer fit the registers.
 template <int FB, int PB, int KC, int S>
-MV_AVX2 void convolveRun(const float* src, long plane, long width, long channels, long filter_nr,
-                         const float* w, const float* bias, const float* scale, const float* shift, bool relu,
-                         float* const* out, long valid) {
+__attribute__((noinline)) MV_AVX2 void convolveRun(const float* src, long plane, long width, long channels,
+                                                   long filter_nr, const float* w, const float* const* start,
+                                                   long start_step, const float* scale, const float* shift,
+                                                   bool relu, float* const* out, long valid) {
   __m256 acc[FB][PB];
 #pragma GCC unroll 8
   for (int f = 0; f < FB; ++f)
 #pragma GCC unroll 8
-    for (int p = 0; p < PB; ++p) acc[f][p] = _mm256_broadcast_ss(bias + f);
+    for (int p = 0; p < PB; ++p) acc[f][p] = _mm256_loadu_ps(start[f] + p * start_step);
   for (long c = 0; c < channels; ++c) {
     const float* chan = src + c * S * plane;
     for (long ky = 0; ky < filter_nr; ++ky, w += KC * FB) {
@@ -188,20 +197,39 @@ void runTask(const Job& j, long task, float* band) {
   const long y1 = std::min(j.out_nr, y0 + kBandRows);
   fillBand(j, j.data + n * j.channels * j.in_nr * j.in_nc, y0, y1, band);
   float* sample_out = j.output + n * j.filters * out_plane;
-  for (long y = y0; y < y1; ++y) {
-    const float* src_row = band + (y - y0) * S * j.band_width;
-    for (long b = 0; b < blocks; ++b) {
-      const float* w = j.packed + b * window * FB;
-      for (long x = 0; x < j.out_nc; x += 8 * PB) {
-        float* out[FB];
-        for (int f = 0; f < FB; ++f) {
-          const long filter = b * FB + f;
-          out[f] = filter < j.filters ? sample_out + filter * out_plane + y * j.out_nc + x : nullptr;
+  alignas(32) float bias_lanes[FB][8];        // a block's biases, 8 lanes each
+  alignas(32) float partial[FB][8 * PB] = {};  // the sums of a short run, or 0
+  for (long c0 = 0; c0 < j.channels; c0 += kChannelChunk) {
+    const long chunk = std::min(kChannelChunk, j.channels - c0);
+    const bool first = c0 == 0;
+    const bool last = c0 + chunk == j.channels;
+    for (long y = y0; y < y1; ++y) {
+      const float* src_row = band + (y - y0) * S * j.band_width + c0 * S * j.band_plane;
+      for (long b = 0; b < blocks; ++b) {
+        const float* w = j.packed + (b * window + c0 * j.filter_nr * KC) * FB;
+        if (first)
+          for (int f = 0; f < FB; ++f) std::fill_n(bias_lanes[f], 8, j.biases[b * FB + f]);
+        const float* scale = last && j.scales ? j.scales + b * FB : nullptr;
+        const float* shift = last && j.shifts ? j.shifts + b * FB : nullptr;
+        for (long x = 0; x < j.out_nc; x += 8 * PB) {
+          const long valid = std::min<long>(8 * PB, j.out_nc - x);
+          float* out[FB];
+          const float* start[FB];
+          for (int f = 0; f < FB; ++f) {
+            const long filter = b * FB + f;
+            out[f] = filter < j.filters ? sample_out + filter * out_plane + y * j.out_nc + x : nullptr;
+            if (first) {
+              start[f] = bias_lanes[f];
+            } else if (out[f] != nullptr && valid == 8 * PB) {
+              start[f] = out[f];
+            } else {
+              if (out[f] != nullptr) std::copy_n(out[f], valid, partial[f]);
+              start[f] = partial[f];
+            }
+          }
+          convolveRun<FB, PB, KC, S>(src_row + x, j.band_plane, j.band_width, chunk, j.filter_nr, w, start,
+                                     first ? 0 : 8, scale, shift, last && j.relu, out, valid);
         }
-        convolveRun<FB, PB, KC, S>(src_row + x, j.band_plane, j.band_width, j.channels, j.filter_nr, w,
-                                   j.biases + b * FB, j.scales ? j.scales + b * FB : nullptr,
-                                   j.shifts ? j.shifts + b * FB : nullptr, j.relu, out,
-                                   std::min<long>(8 * PB, j.out_nc - x));
       }
     }
   }
