@@ -15,13 +15,15 @@
 // for different matrix widths (as it does for different thread counts), so
 // banded outputs may differ from dlib's in the last bits.
 //
+// A layer may also take over the affine and relu layers above it (see
+// fused_epilogue.h); it then applies them to its output itself.
+//
 // The layer reads and writes model files exactly as dlib's con_ does.
 #ifndef MORVIK_TILED_CONV_H_
 #define MORVIK_TILED_CONV_H_
 
 #include <cstddef>
 #include <optional>
-#include <vector>
 
 #include <dlib/dnn.h>
 
@@ -58,6 +60,7 @@ class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
     // Parameters that do not match the input are dlib's to report.
     if (params.size() != static_cast<size_t>(weights + biases)) {
       base::forward(sub, output);
+      if (epilogue_.has_value()) applyEpilogue(output);
       return;
     }
     const dlib::tensor& weights_view = params;
