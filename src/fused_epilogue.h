@@ -30,11 +30,14 @@ inline void passThrough(const dlib::tensor& input, dlib::tensor& output) {
 
 }  // namespace fused
 
-class fusable_affine_ : public dlib::affine_ {
+// dlib's Layer (an in-place layer), passing its input through once its
+// work is handed over.
+template <typename Layer>
+class fusable_ : public Layer {
  public:
   void forward_inplace(const dlib::tensor& input, dlib::tensor& output) {
     if (handed_over_) return fused::passThrough(input, output);
-    dlib::affine_::forward_inplace(input, output);
+    Layer::forward_inplace(input, output);
   }
   void handOver() { handed_over_ = true; }
   bool handedOver() const { return handed_over_; }
@@ -43,18 +46,8 @@ class fusable_affine_ : public dlib::affine_ {
   bool handed_over_ = false;
 };
 
-class fusable_relu_ : public dlib::relu_ {
- public:
-  void forward_inplace(const dlib::tensor& input, dlib::tensor& output) {
-    if (handed_over_) return fused::passThrough(input, output);
-    dlib::relu_::forward_inplace(input, output);
-  }
-  void handOver() { handed_over_ = true; }
-  bool handedOver() const { return handed_over_; }
-
- private:
-  bool handed_over_ = false;
-};
+using fusable_affine_ = fusable_<dlib::affine_>;
+using fusable_relu_ = fusable_<dlib::relu_>;
 
 template <typename SUBNET>
 using fusable_affine = dlib::add_layer<fusable_affine_, SUBNET>;
