@@ -27,7 +27,6 @@ constexpr long kBandRows = 8;        // output rows per task
 // Channels per pass over a band: the input rows and the weights one run
 // reads then stay in the first-level cache (45 channels did not).
 constexpr long kChannelChunk = 8;
-constexpr long kMaxRun = 8 * 8;      // the widest run of outputs a kernel writes
 constexpr double kFlopsPerThread = 4e6;  // below this, another thread costs more than it gains
 
 // Kept between calls: the packed filters and the workers' bands.
@@ -74,6 +73,20 @@ void packFilters(const float* filters, const float* biases, const ConvEpilogue* 
   }
 }
 
+// dst[i] = src[2 * i] for i in [0, n): eight at a time from sixteen
+// consecutive inputs, which stay within src[0, 2 * n - 1].
+MV_AVX2 void copyEveryOther(const float* src, long n, float* dst) {
+  long i = 0;
+  for (; 2 * i + 16 <= 2 * n - 1; i += 8) {
+    const __m256 a = _mm256_loadu_ps(src + 2 * i);
+    const __m256 b = _mm256_loadu_ps(src + 2 * i + 8);
+    // [a0 a2 b0 b2 a4 a6 b4 b6], then the middle quarters swapped.
+    const __m256 even = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+    _mm256_storeu_ps(dst + i, _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(even), 0xD8)));
+  }
+  for (; i < n; ++i) dst[i] = src[2 * i];
+}
+
 // Copies the padded input rows of output rows [y0, y1) of one sample into
 // band: per channel and column phase, band_width floats per row, zero
 // outside the input.
@@ -103,7 +116,7 @@ void fillBand(const Job& j, const float* sample, long y0, long y1, float* band) 
         const long end = std::clamp((j.in_nc + j.padding_x - q + j.stride - 1) / j.stride, first, j.band_width);
         std::fill(dst, dst + first, 0.0f);
         const float* src = row + first * j.stride + q - j.padding_x;
-        for (long i = first; i < end; ++i, src += j.stride) dst[i] = *src;
+        copyEveryOther(src, end - first, dst + first);  // the stride is 2 here
         std::fill(dst + end, dst + j.band_width, 0.0f);
       }
     }
@@ -186,6 +199,16 @@ __attribute__((noinline)) MV_AVX2 void convolveRun(const float* src, long plane,
   }
 }
 
+// convolveRun for a run of `vectors` vectors of 8 outputs, 1 <= vectors <=
+// PB: the last run of a row computes no more outputs than it needs.
+template <int FB, int PB, int KC, int S, typename... Args>
+void convolveShortRun(long vectors, Args... args) {
+  if constexpr (PB > 1) {
+    if (vectors < PB) return convolveShortRun<FB, PB - 1, KC, S>(vectors, args...);
+  }
+  convolveRun<FB, PB, KC, S>(args...);
+}
+
 // One task: one band of one sample.
 template <int FB, int PB, int KC, int S>
 void runTask(const Job& j, long task, float* band) {
@@ -213,6 +236,7 @@ void runTask(const Job& j, long task, float* band) {
         const float* shift = last && j.shifts ? j.shifts + b * FB : nullptr;
         for (long x = 0; x < j.out_nc; x += 8 * PB) {
           const long valid = std::min<long>(8 * PB, j.out_nc - x);
+          const long vectors = (valid + 7) / 8;
           float* out[FB];
           const float* start[FB];
           for (int f = 0; f < FB; ++f) {
@@ -220,15 +244,16 @@ void runTask(const Job& j, long task, float* band) {
             out[f] = filter < j.filters ? sample_out + filter * out_plane + y * j.out_nc + x : nullptr;
             if (first) {
               start[f] = bias_lanes[f];
-            } else if (out[f] != nullptr && valid == 8 * PB) {
+            } else if (out[f] != nullptr && valid == 8 * vectors) {
               start[f] = out[f];
             } else {
               if (out[f] != nullptr) std::copy_n(out[f], valid, partial[f]);
               start[f] = partial[f];
             }
           }
-          convolveRun<FB, PB, KC, S>(src_row + x, j.band_plane, j.band_width, chunk, j.filter_nr, w, start,
-                                     first ? 0 : 8, scale, shift, last && j.relu, out, valid);
+          convolveShortRun<FB, PB, KC, S>(vectors, src_row + x, j.band_plane, j.band_width, chunk, j.filter_nr, w,
+                                          start, first ? 0L : 8L, scale, shift, last && j.relu,
+                                          static_cast<float* const*>(out), valid);
         }
       }
     }
@@ -290,9 +315,9 @@ bool convolve(const dlib::tensor& data, const float* filters, const float* biase
   output.set_size(j.samples, num_filters, j.out_nr, j.out_nc);
   if (output.size() == 0) return true;
 
-  // The last run of a row may read the inputs of up to kMaxRun outputs
-  // past the row's end.
-  j.band_width = roundUp(j.out_nc + kMaxRun + (filter_nc - 1) / stride_x + 1, 8);
+  // The last run of a row computes whole vectors of 8 outputs, up to 7
+  // past the row's end; their inputs are zeros of the band.
+  j.band_width = roundUp(j.out_nc + 7 + (filter_nc - 1) / stride_x + 1, 8);
   j.band_plane = ((kBandRows - 1) * stride_y + filter_nr) * j.band_width;
   j.band_floats = j.channels * stride_x * j.band_plane;
   j.tasks_per_sample = (j.out_nr + kBandRows - 1) / kBandRows;
