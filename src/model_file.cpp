@@ -1,21 +1,51 @@
 // Reading dlib model files into memory.
 #include "model_file.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
+#include <new>
 
 namespace morvik {
 
-std::vector<char> readModelFile(const std::string& path) {
+namespace {
+
+// Below this a buffer comes from the heap; above it, from a mapping of its
+// own in whole huge pages.
+constexpr size_t kHugePage = size_t{2} << 20;
+
+size_t mappedSize(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
+}  // namespace
+
+void* allocateModelMemory(size_t bytes) {
+  if (bytes < kHugePage) return ::operator new(bytes);
+  void* memory = ::mmap(nullptr, mappedSize(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) throw std::bad_alloc();
+  // Only a request: without transparent huge pages the mapping keeps small
+  // ones.
+  ::madvise(memory, mappedSize(bytes), MADV_HUGEPAGE);
+  return memory;
+}
+
+void freeModelMemory(void* memory, size_t bytes) noexcept {
+  if (bytes < kHugePage) {
+    ::operator delete(memory);
+  } else {
+    ::munmap(memory, mappedSize(bytes));
+  }
+}
+
+ModelBytes readModelFile(const std::string& path) {
   const dlib::serialization_error unreadable("Unable to open " + path + " for reading.");
   // A directory opens as a stream; only regular files are models.
   struct stat info;
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) throw unreadable;
   std::ifstream file(path, std::ios::binary);
   if (!file) throw unreadable;
-  std::vector<char> bytes(static_cast<size_t>(info.st_size));
+  ModelBytes bytes(static_cast<size_t>(info.st_size));
   if (!bytes.empty() && !file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
     // The file shrank since stat: parse what is there; dlib reports the rest.
     bytes.resize(static_cast<size_t>(file.gcount()));
@@ -23,9 +53,7 @@ std::vector<char> readModelFile(const std::string& path) {
   return bytes;
 }
 
-MemoryStreambuf::MemoryStreambuf(std::vector<char>& bytes) {
-  setg(bytes.data(), bytes.data(), bytes.data() + bytes.size());
-}
+MemoryStreambuf::MemoryStreambuf(char* data, size_t size) { setg(data, data, data + size); }
 
 MemoryStreambuf::pos_type MemoryStreambuf::seekoff(off_type offset, std::ios_base::seekdir dir,
                                                    std::ios_base::openmode which) {
@@ -51,7 +79,7 @@ dlib::serialization_error modelFileError(const dlib::serialization_error& e, con
   return dlib::serialization_error(text);
 }
 
-uint64_t modelDigest(const std::vector<char>& bytes) {
+uint64_t modelDigest(const ModelBytes& bytes) {
   // Eight bytes a step: about 10 ms for the 100 MB landmark model, against a
   // second to parse it.
   constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;

@@ -24,15 +24,50 @@
 
 namespace morvik {
 
+// Memory for a model file's bytes. Megabytes are mapped on their own and
+// asked for in huge pages: a fresh 100 MB buffer in small pages takes 25,000
+// page faults, which cost more than reading the file into it. Elements are
+// left uninitialised, since the file's bytes overwrite them at once.
+void* allocateModelMemory(size_t bytes);
+void freeModelMemory(void* memory, size_t bytes) noexcept;
+
+template <typename T>
+struct ModelBytesAllocator {
+  using value_type = T;
+  ModelBytesAllocator() = default;
+  template <typename U>
+  ModelBytesAllocator(const ModelBytesAllocator<U>& /*other*/) {}
+  T* allocate(size_t n) { return static_cast<T*>(allocateModelMemory(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) noexcept { freeModelMemory(p, n * sizeof(T)); }
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <typename U>
+  bool operator==(const ModelBytesAllocator<U>& /*other*/) const {
+    return true;
+  }
+  template <typename U>
+  bool operator!=(const ModelBytesAllocator<U>& /*other*/) const {
+    return false;
+  }
+};
+
+using ModelBytes = std::vector<char, ModelBytesAllocator<char>>;
+
 // The bytes of a model file; throws dlib::serialization_error when it is
 // not a regular file that can be read.
-std::vector<char> readModelFile(const std::string& path);
+ModelBytes readModelFile(const std::string& path);
 
 // dlib's error for a model that could not be parsed, naming the file.
 dlib::serialization_error modelFileError(const dlib::serialization_error& e, const std::string& path);
 
 // A 64-bit digest of a model file's bytes and length.
-uint64_t modelDigest(const std::vector<char>& bytes);
+uint64_t modelDigest(const ModelBytes& bytes);
 
 // A read-only stream buffer over bytes in memory. dlib reads a model a few
 // bytes at a time; with all bytes in the get area those reads are pointer
@@ -40,7 +75,7 @@ uint64_t modelDigest(const std::vector<char>& bytes);
 // 60% of the time dlib's own vector stream takes.
 class MemoryStreambuf : public std::streambuf {
  public:
-  explicit MemoryStreambuf(std::vector<char>& bytes);
+  MemoryStreambuf(char* data, size_t size);
 
  protected:
   pos_type seekoff(off_type offset, std::ios_base::seekdir dir, std::ios_base::openmode which) override;
@@ -49,18 +84,18 @@ class MemoryStreambuf : public std::streambuf {
 
 // Models with a reader of their own, faster than dlib's. false sends the
 // bytes to dlib, which also words the faults.
-inline bool readFaster(const std::vector<char>& bytes, dlib::shape_predictor& model) {
+inline bool readFaster(const ModelBytes& bytes, dlib::shape_predictor& model) {
   return readLandmarkModel(bytes.data(), bytes.size(), model);
 }
 template <typename T>
-bool readFaster(const std::vector<char>& /*bytes*/, T& /*item*/) {
+bool readFaster(const ModelBytes& /*bytes*/, T& /*item*/) {
   return false;
 }
 
 template <typename T>
-void deserializeModelBytes(std::vector<char>& bytes, const std::string& path, T& item) {
+void deserializeModelBytes(ModelBytes& bytes, const std::string& path, T& item) {
   if (readFaster(bytes, item)) return;
-  MemoryStreambuf buffer(bytes);
+  MemoryStreambuf buffer(bytes.data(), bytes.size());
   std::istream in(&buffer);
   try {
     // dlib's reader of a model from a stream, with its error texts.
@@ -72,7 +107,7 @@ void deserializeModelBytes(std::vector<char>& bytes, const std::string& path, T&
 
 template <typename T>
 void deserializeModelFile(const std::string& path, T& item) {
-  std::vector<char> bytes = readModelFile(path);
+  ModelBytes bytes = readModelFile(path);
   deserializeModelBytes(bytes, path, item);
 }
 
@@ -84,7 +119,7 @@ void deserializeModelFile(const std::string& path, T& item) {
 // its own copy, and the model is freed with its last holder.
 template <typename T, typename Accept>
 std::shared_ptr<const T> sharedModelFile(const std::string& path, const Accept& accept) {
-  std::vector<char> bytes = readModelFile(path);
+  ModelBytes bytes = readModelFile(path);
   const uint64_t digest = modelDigest(bytes);
   static std::mutex mutex;
   static std::map<std::string, std::pair<uint64_t, std::weak_ptr<const T>>> parsed;

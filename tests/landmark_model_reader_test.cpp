@@ -149,7 +149,7 @@ TEST(LandmarkModelReader, DlibReportsTheFaultsInItsOwnWords) {
   try {
     dlib::shape_predictor model;
     std::vector<char> bytes(cut.begin(), cut.end());
-    morvik::MemoryStreambuf buffer(bytes);
+    morvik::MemoryStreambuf buffer(bytes.data(), bytes.size());
     std::istream in(&buffer);
     dlib::proxy_deserialize(in) >> model;
   } catch (const dlib::serialization_error& e) {
@@ -157,7 +157,7 @@ TEST(LandmarkModelReader, DlibReportsTheFaultsInItsOwnWords) {
   }
   ASSERT_FALSE(expected.empty());
 
-  std::vector<char> bytes(cut.begin(), cut.end());
+  morvik::ModelBytes bytes(cut.begin(), cut.end());
   dlib::shape_predictor model;
   try {
     morvik::deserializeModelBytes(bytes, "cut.dat", model);
@@ -167,7 +167,7 @@ TEST(LandmarkModelReader, DlibReportsTheFaultsInItsOwnWords) {
   }
 
   // Whole, the same bytes load through the fast reader.
-  std::vector<char> whole(good.begin(), good.end());
+  morvik::ModelBytes whole(good.begin(), good.end());
   morvik::deserializeModelBytes(whole, "whole.dat", model);
   EXPECT_TRUE(serialized(model) == good);
 }

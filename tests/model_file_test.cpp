@@ -1,5 +1,6 @@
 // Models shared between threads: one parsed model per path and content,
 // while any thread holds it; a changed file is parsed again.
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -77,6 +78,24 @@ TEST(SharedModelFile, RefusedAndBrokenModelsAreNotKept) {
     FAIL() << "a missing file loaded";
   } catch (const dlib::serialization_error& e) {
     EXPECT_NE(std::string::npos, std::string(e.what()).find("Unable to open")) << e.what();
+  }
+}
+
+TEST(ModelBytes, FilesOfMegabytesAreReadWhole) {
+  // Both sides of the size where buffers move from the heap to mappings of
+  // their own.
+  for (size_t size : {size_t{1000}, (size_t{2} << 20) - 1, size_t{2} << 20, (size_t{5} << 20) + 3}) {
+    const std::string path = testing_support::scratchPath("bytes.dat");
+    std::string written(size, '\0');
+    for (size_t i = 0; i < size; ++i) written[i] = static_cast<char>(i * 131 + i / 4093);
+    std::ofstream(path, std::ios::binary) << written;
+    morvik::ModelBytes bytes = morvik::readModelFile(path);
+    ASSERT_EQ(size, bytes.size());
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), written.begin())) << size;
+    morvik::ModelBytes copy = bytes;
+    copy.resize(size / 2);
+    copy.shrink_to_fit();
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), written.begin())) << size;
   }
 }
 
