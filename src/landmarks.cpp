@@ -3,10 +3,15 @@
 #include <dlib/image_processing/shape_predictor.h>
 #include <dlib/serialize.h>
 
+#include <future>
+#include <string>
+#include <system_error>
+
 #include "check.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/global_cache.h"
+#include "describe_models.h"
 #include "model_file.h"
 
 namespace {
@@ -22,17 +27,31 @@ struct LandmarkModel {
   std::shared_ptr<const dlib::shape_predictor> predictor;
 };
 
-std::shared_ptr<const dlib::shape_predictor> landmarkModel() {
-  auto model = cachedModel<LandmarkModel>([](LandmarkModel& m) {
-    m.predictor = morvik::sharedModelFile<dlib::shape_predictor>(g_config.dlib_shape, [](const auto& sp) {
-      // A model without both eye outlines cannot serve this library; refuse
-      // it here rather than read past its points later.
-      if (sp.num_parts() < kMinLandmarks)
-        throw dlib::serialization_error("The landmark model in " + g_config.dlib_shape +
-                                        " has fewer than 48 points.");
-    });
+// A model without both eye outlines cannot serve this library; it is
+// refused at load rather than read past its points later.
+void acceptLandmarks(const dlib::shape_predictor& sp, const std::string& path) {
+  if (sp.num_parts() < kMinLandmarks)
+    throw dlib::serialization_error("The landmark model in " + path + " has fewer than 48 points.");
+}
+
+morvik::LandmarkModelPtr loadLandmarks(const std::string& path) {
+  return morvik::sharedModelFile<dlib::shape_predictor>(
+      path, [&path](const dlib::shape_predictor& sp) { acceptLandmarks(sp, path); });
+}
+
+// The cache's loader: the configured file, or a model loaded beforehand.
+struct LoadLandmarks {
+  morvik::LandmarkModelPtr ready;
+  bool operator()(LandmarkModel& m) const {
+    m.predictor = ready ? ready : loadLandmarks(g_config.dlib_shape);
     return true;
-  });
+  }
+};
+
+using LandmarkCache = GlobalCache<LandmarkModel, LoadLandmarks>;
+
+std::shared_ptr<const dlib::shape_predictor> landmarkModel() {
+  auto model = cachedModel<LandmarkModel>(LoadLandmarks{});
   MV_CHECK(model && model->predictor);
   return model->predictor;
 }
@@ -61,6 +80,35 @@ dlib::full_object_detection dlib_get_shape(cv::Mat& image, cv::Rect& rect) {
   dlib::rectangle r(rect.x, rect.y, rect.x + rect.width, rect.y + rect.height);
   return dlib_get_shape(view, r);
 }
+
+namespace morvik {
+
+LandmarkPrefetch prefetchLandmarkModel() {
+  LandmarkPrefetch prefetch;
+  if (LandmarkCache::loaded()) return prefetch;
+  prefetch.path = g_config.dlib_shape;
+  try {
+    prefetch.model = std::async(std::launch::async, loadLandmarks, prefetch.path);
+  } catch (const std::system_error&) {
+    // No thread to spare: the model loads when it is used.
+  }
+  return prefetch;
+}
+
+void adoptLandmarkModel(LandmarkPrefetch& prefetched) {
+  if (!prefetched.model.valid()) return;
+  LandmarkModelPtr model;
+  try {
+    model = prefetched.model.get();
+  } catch (...) {
+    return;
+  }
+  // The host may have pointed the option at another file meanwhile.
+  if (model && !LandmarkCache::loaded() && prefetched.path == g_config.dlib_shape)
+    cachedModel<LandmarkModel>(LoadLandmarks{model});
+}
+
+}  // namespace morvik
 
 void dlib_get_eyes(dlib::full_object_detection& shape, mv::Point& left_eye, mv::Point& right_eye) {
   // A shape without eye outlines (not from this library's model) has no
