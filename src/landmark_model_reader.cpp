@@ -12,6 +12,7 @@
 //             (columns)), anchor indices, deltas (pairs of floats).
 #include "landmark_model_reader.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -190,7 +191,45 @@ void readTree(Reader& in, dlib::impl::regression_tree& tree) {
   }
 }
 
+bool finite(const dlib::matrix<float, 0, 1>& values) {
+  for (long i = 0; i < values.size(); ++i)
+    if (!std::isfinite(values(i))) return false;
+  return true;
+}
+
+bool consistentTree(const dlib::impl::regression_tree& tree, size_t pixels, long shape_size) {
+  // A walk from the root ends at index at most 2 * splits, leaf splits.
+  if (tree.leaf_values.size() < tree.splits.size() + 1) return false;
+  for (const dlib::impl::split_feature& split : tree.splits)
+    if (split.idx1 >= pixels || split.idx2 >= pixels) return false;
+  for (const dlib::matrix<float, 0, 1>& leaf : tree.leaf_values)
+    if (leaf.size() != shape_size || !finite(leaf)) return false;
+  return true;
+}
+
 }  // namespace
+
+bool consistentLandmarkModel(const dlib::shape_predictor& model) {
+  const dlib::matrix<float, 0, 1>& initial_shape = model.*memberOf(InitialShape{});
+  const auto& forests = model.*memberOf(Forests{});
+  const auto& anchor_indices = model.*memberOf(AnchorIndices{});
+  const auto& deltas = model.*memberOf(Deltas{});
+  const long shape_size = initial_shape.size();
+  if (shape_size % 2 != 0 || !finite(initial_shape)) return false;
+  if (anchor_indices.size() != forests.size() || deltas.size() != forests.size()) return false;
+  const unsigned long points = static_cast<unsigned long>(shape_size / 2);
+  for (size_t c = 0; c < forests.size(); ++c) {
+    const size_t pixels = deltas[c].size();
+    if (anchor_indices[c].size() != pixels) return false;
+    for (unsigned long anchor : anchor_indices[c])
+      if (anchor >= points) return false;
+    for (const dlib::vector<float, 2>& delta : deltas[c])
+      if (!std::isfinite(delta.x()) || !std::isfinite(delta.y())) return false;
+    for (const dlib::impl::regression_tree& tree : forests[c])
+      if (!consistentTree(tree, pixels, shape_size)) return false;
+  }
+  return true;
+}
 
 bool readLandmarkModel(const char* data, size_t size, dlib::shape_predictor& model) {
   Reader in(data, size);

@@ -24,6 +24,14 @@ namespace morvik {
 // ignores them.
 bool readLandmarkModel(const char* data, size_t size, dlib::shape_predictor& model);
 
+// Whether a parsed model's parts fit together, so that a prediction reads
+// only inside them: an even-sized initial shape; per cascade as many anchor
+// indices as deltas, each anchor a point of the shape; trees whose splits
+// name feature pixels of their cascade and that have a leaf for every path,
+// each leaf a whole shape; all coordinates finite. dlib checks none of this
+// when it parses a model or predicts with it.
+bool consistentLandmarkModel(const dlib::shape_predictor& model);
+
 }  // namespace morvik
 
 #endif  // MORVIK_LANDMARK_MODEL_READER_H_

@@ -12,6 +12,7 @@
 #include "morvik/dlib_wrappers.h"
 #include "morvik/global_cache.h"
 #include "describe_models.h"
+#include "landmark_model_reader.h"
 #include "model_file.h"
 
 namespace {
@@ -27,11 +28,14 @@ struct LandmarkModel {
   std::shared_ptr<const dlib::shape_predictor> predictor;
 };
 
-// A model without both eye outlines cannot serve this library; it is
-// refused at load rather than read past its points later.
+// A model without both eye outlines cannot serve this library, and one
+// whose parts do not fit together would make dlib read outside them: both
+// are refused at load rather than read past their ends later.
 void acceptLandmarks(const dlib::shape_predictor& sp, const std::string& path) {
   if (sp.num_parts() < kMinLandmarks)
     throw dlib::serialization_error("The landmark model in " + path + " has fewer than 48 points.");
+  if (!morvik::consistentLandmarkModel(sp))
+    throw dlib::serialization_error("The landmark model in " + path + " is damaged: its parts do not fit together.");
 }
 
 morvik::LandmarkModelPtr loadLandmarks(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <dlib/image_processing/shape_predictor.h>
@@ -13,6 +14,7 @@
 #include "landmark_model_reader.h"
 #include "model_file.h"
 #include "morvik/config.h"
+#include "morvik/dlib_wrappers.h"
 #include "test_support.h"
 
 namespace {
@@ -50,13 +52,16 @@ float pick(std::mt19937& random, int i) {
          std::pow(2.0f, static_cast<float>(i % 40 - 20));
 }
 
-// A small model with the layout of the real one: 5 points, 3 cascades of
-// 4 trees of depth 2, 8 feature pixels per cascade.
-dlib::shape_predictor syntheticModel() {
+// Ways to break a model that dlib parses without complaint.
+enum class Fault { kNone, kSplitPastPixels, kMissingLeaf, kShortLeaf, kNaNLeaf, kOddShape };
+
+// A small model with the layout of the real one: `points` points, 3
+// cascades of 4 trees of depth 2, 8 feature pixels per cascade; leaf values
+// and thresholds from pick() when `specials`, plain numbers otherwise.
+dlib::shape_predictor syntheticModel(long points = 5, bool specials = true, Fault fault = Fault::kNone) {
   std::mt19937 random(7);
-  int n = 0;
-  constexpr long kPoints = 5;
-  Column initial(2 * kPoints);
+  int n = specials ? 0 : 100;
+  Column initial(2 * points + (fault == Fault::kOddShape ? 1 : 0));
   for (long i = 0; i < initial.size(); ++i) initial(i) = std::uniform_real_distribution<float>(0, 1)(random);
   std::vector<std::vector<dlib::impl::regression_tree>> forests(3);
   std::vector<std::vector<dlib::vector<float, 2>>> pixels(3);
@@ -73,11 +78,16 @@ dlib::shape_predictor syntheticModel() {
       }
       tree.leaf_values.resize(4);
       for (Column& leaf : tree.leaf_values) {
-        leaf.set_size(2 * kPoints);
+        leaf.set_size(2 * points);
         for (long i = 0; i < leaf.size(); ++i) leaf(i) = pick(random, n++);
       }
     }
   }
+  dlib::impl::regression_tree& last = forests[2][3];
+  if (fault == Fault::kSplitPastPixels) last.splits[1].idx2 = 8;
+  if (fault == Fault::kMissingLeaf) last.leaf_values.pop_back();
+  if (fault == Fault::kShortLeaf) last.leaf_values[2].set_size(2 * points - 2);
+  if (fault == Fault::kNaNLeaf) last.leaf_values[1](3) = std::numeric_limits<float>::quiet_NaN();
   return dlib::shape_predictor(initial, forests, pixels);
 }
 
@@ -102,12 +112,46 @@ TEST(LandmarkModelReader, ReadsEveryValueAsDlibDoes) {
   EXPECT_TRUE(serialized(slow) == serialized(fast));
 }
 
+TEST(LandmarkModelReader, FindsPartsThatDoNotFitTogether) {
+  EXPECT_TRUE(morvik::consistentLandmarkModel(syntheticModel(5, false)));
+  for (Fault fault : {Fault::kSplitPastPixels, Fault::kMissingLeaf, Fault::kShortLeaf, Fault::kNaNLeaf,
+                      Fault::kOddShape}) {
+    const dlib::shape_predictor broken = syntheticModel(5, false, fault);
+    EXPECT_FALSE(morvik::consistentLandmarkModel(broken)) << static_cast<int>(fault);
+    // The reader still reads such a model as dlib does: checking it is the
+    // loader's business.
+    const std::string bytes = serialized(broken);
+    dlib::shape_predictor read;
+    EXPECT_TRUE(readFast(bytes, read) && serialized(read) == bytes) << static_cast<int>(fault);
+  }
+}
+
+TEST(LandmarkModelReader, ADamagedModelFileIsRefusedWhenLoaded) {
+  const std::string saved = g_config.dlib_shape;
+  const std::string path = testing_support::scratchPath("split_past_pixels.dat");
+  dlib::serialize(path) << syntheticModel(68, false, Fault::kSplitPastPixels);
+  g_config.dlib_shape = path;
+  std::string error;
+  std::thread([&] {
+    cv::Mat image(100, 100, CV_8UC3, cv::Scalar(90, 120, 150));
+    cv::Rect face(10, 10, 80, 80);
+    try {
+      dlib_get_shape(image, face);
+    } catch (const dlib::serialization_error& e) {
+      error = e.what();
+    }
+  }).join();
+  g_config.dlib_shape = saved;
+  EXPECT_NE(std::string::npos, error.find("is damaged")) << error;
+}
+
 TEST(LandmarkModelReader, ReadsTheInstalledModelAsDlibWroteIt) {
   const std::vector<char> bytes = testing_support::fileBytes(g_config.dlib_shape);
   if (bytes.empty()) GTEST_SKIP() << "no landmark model at " << g_config.dlib_shape;
   dlib::shape_predictor model;
   ASSERT_TRUE(morvik::readLandmarkModel(bytes.data(), bytes.size(), model));
   EXPECT_EQ(68u, model.num_parts());
+  EXPECT_TRUE(morvik::consistentLandmarkModel(model));
   const std::string again = serialized(model);
   EXPECT_TRUE(again.size() == bytes.size() && std::equal(again.begin(), again.end(), bytes.begin()));
 }

@@ -4,15 +4,18 @@
 //
 // OUT_DIR/<target>/ receives small, valid inputs from which the fuzzers
 // mutate: shrunken test photographs in several encodings, option documents,
-// the shipped pico cascade and small ones made here, and option calls.
+// the shipped pico cascade and small ones made here, option calls, and
+// small landmark models.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <dlib/image_processing/shape_predictor.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -139,6 +142,34 @@ void picoSeeds(const std::string& dir, const std::string& shipped_path) {
   writeSeed(dir, "truncated.dat", truncated);
 }
 
+// Landmark models of a few points, written by dlib, whole and cut short.
+void landmarkSeeds(const std::string& dir) {
+  for (long points : {1L, 3L}) {
+    dlib::matrix<float, 0, 1> initial(2 * points);
+    for (long i = 0; i < initial.size(); ++i) initial(i) = 0.25f * float(i) - 0.5f;
+    std::vector<std::vector<dlib::impl::regression_tree>> forests(2);
+    std::vector<std::vector<dlib::vector<float, 2>>> pixels(2);
+    for (size_t c = 0; c < forests.size(); ++c) {
+      for (int p = 0; p < 4; ++p) pixels[c].emplace_back(0.1f * float(p), -0.2f * float(c + p));
+      forests[c].resize(2);
+      for (dlib::impl::regression_tree& tree : forests[c]) {
+        tree.splits.push_back({0, 3, 12.5f});
+        tree.leaf_values.resize(2);
+        for (dlib::matrix<float, 0, 1>& leaf : tree.leaf_values) {
+          leaf.set_size(2 * points);
+          for (long i = 0; i < leaf.size(); ++i) leaf(i) = 1e-3f * float(i + 1) * (c % 2 ? -1.0f : 3.0f);
+        }
+      }
+    }
+    std::ostringstream out;
+    dlib::serialize(dlib::shape_predictor(initial, forests, pixels), out);
+    const std::string bytes = out.str();
+    const std::string name = "points" + std::to_string(points);
+    writeSeed(dir, name + ".dat", std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    writeSeed(dir, name + "_cut.dat", std::vector<uint8_t>(bytes.begin(), bytes.begin() + bytes.size() / 2));
+  }
+}
+
 // Byte 0 picks the key, byte 1 the size and flags (see fuzz_options.cpp).
 void optionSeeds(const std::string& dir) {
   for (size_t i = 0; i < MvOptionCount(); ++i) {
@@ -174,6 +205,7 @@ int main(int argc, char** argv) {
   configSeeds(out + "/fuzz_config_load", argv[3]);
   picoSeeds(out + "/fuzz_pico_cascade", argv[4]);
   optionSeeds(out + "/fuzz_options");
+  landmarkSeeds(out + "/fuzz_landmark_model");
   std::printf("%d seeds written under %s\n", g_written, out.c_str());
   return 0;
 }
