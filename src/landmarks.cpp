@@ -3,15 +3,13 @@
 #include <dlib/image_processing/shape_predictor.h>
 #include <dlib/serialize.h>
 
-#include <future>
+#include <memory>
 #include <string>
-#include <system_error>
 
 #include "check.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/global_cache.h"
-#include "describe_models.h"
 #include "landmark_model_reader.h"
 #include "model_file.h"
 
@@ -38,24 +36,16 @@ void acceptLandmarks(const dlib::shape_predictor& sp, const std::string& path) {
     throw dlib::serialization_error("The landmark model in " + path + " is damaged: its parts do not fit together.");
 }
 
-morvik::LandmarkModelPtr loadLandmarks(const std::string& path) {
+std::shared_ptr<const dlib::shape_predictor> loadLandmarks(const std::string& path) {
   return morvik::sharedModelFile<dlib::shape_predictor>(
       path, [&path](const dlib::shape_predictor& sp) { acceptLandmarks(sp, path); });
 }
 
-// The cache's loader: the configured file, or a model loaded beforehand.
-struct LoadLandmarks {
-  morvik::LandmarkModelPtr ready;
-  bool operator()(LandmarkModel& m) const {
-    m.predictor = ready ? ready : loadLandmarks(g_config.dlib_shape);
-    return true;
-  }
-};
-
-using LandmarkCache = GlobalCache<LandmarkModel, LoadLandmarks>;
-
 std::shared_ptr<const dlib::shape_predictor> landmarkModel() {
-  auto model = cachedModel<LandmarkModel>(LoadLandmarks{});
+  auto model = cachedModel<LandmarkModel>([](LandmarkModel& m) {
+    m.predictor = loadLandmarks(g_config.dlib_shape);
+    return true;
+  });
   MV_CHECK(model && model->predictor);
   return model->predictor;
 }
@@ -84,35 +74,6 @@ dlib::full_object_detection dlib_get_shape(cv::Mat& image, cv::Rect& rect) {
   dlib::rectangle r(rect.x, rect.y, rect.x + rect.width, rect.y + rect.height);
   return dlib_get_shape(view, r);
 }
-
-namespace morvik {
-
-LandmarkPrefetch prefetchLandmarkModel() {
-  LandmarkPrefetch prefetch;
-  if (LandmarkCache::loaded()) return prefetch;
-  prefetch.path = g_config.dlib_shape;
-  try {
-    prefetch.model = std::async(std::launch::async, loadLandmarks, prefetch.path);
-  } catch (const std::system_error&) {
-    // No thread to spare: the model loads when it is used.
-  }
-  return prefetch;
-}
-
-void adoptLandmarkModel(LandmarkPrefetch& prefetched) {
-  if (!prefetched.model.valid()) return;
-  LandmarkModelPtr model;
-  try {
-    model = prefetched.model.get();
-  } catch (...) {
-    return;
-  }
-  // The host may have pointed the option at another file meanwhile.
-  if (model && !LandmarkCache::loaded() && prefetched.path == g_config.dlib_shape)
-    cachedModel<LandmarkModel>(LoadLandmarks{model});
-}
-
-}  // namespace morvik
 
 void dlib_get_eyes(dlib::full_object_detection& shape, mv::Point& left_eye, mv::Point& right_eye) {
   // A shape without eye outlines (not from this library's model) has no
