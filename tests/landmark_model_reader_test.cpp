@@ -174,11 +174,10 @@ TEST(LandmarkModelReader, LeavesFaultsToDlibAndTheModelAsItWas) {
   std::string wide = good;
   wide[0] = 0x09;  // nine bytes for an int
   faults.push_back(wide);
-  std::string huge = good;
   // The initial shape's row count as 2^56 - 1 rows: refused before any
   // allocation.
-  huge = good.substr(0, 1 + 1) + std::string("\x87\xff\xff\xff\xff\xff\xff\xff", 8) + good.substr(1 + 1 + 2);
-  faults.push_back(huge);
+  faults.push_back(good.substr(0, 1 + 1) + std::string("\x87\xff\xff\xff\xff\xff\xff\xff", 8) +
+                   good.substr(1 + 1 + 2));
 
   for (size_t i = 0; i < faults.size(); ++i) {
     EXPECT_FALSE(readFast(faults[i], model)) << "fault " << i;
