@@ -20,40 +20,9 @@
 #include <vector>
 
 #include <dlib/float_details.h>
-#include <dlib/image_processing/shape_predictor.h>
 
 namespace morvik {
 namespace {
-
-// dlib keeps a model's parts private and fills them only in its own
-// reader. An explicit instantiation is the one place C++ lets a private
-// member be named from outside; this one hands out a pointer to it.
-template <typename Tag, typename Tag::type Member>
-struct PrivateMember {
-  friend typename Tag::type memberOf(Tag) { return Member; }
-};
-
-struct InitialShape {
-  using type = dlib::matrix<float, 0, 1> dlib::shape_predictor::*;
-  friend type memberOf(InitialShape);
-};
-struct Forests {
-  using type = std::vector<std::vector<dlib::impl::regression_tree>> dlib::shape_predictor::*;
-  friend type memberOf(Forests);
-};
-struct AnchorIndices {
-  using type = std::vector<std::vector<unsigned long>> dlib::shape_predictor::*;
-  friend type memberOf(AnchorIndices);
-};
-struct Deltas {
-  using type = std::vector<std::vector<dlib::vector<float, 2>>> dlib::shape_predictor::*;
-  friend type memberOf(Deltas);
-};
-
-template struct PrivateMember<InitialShape, &dlib::shape_predictor::initial_shape>;
-template struct PrivateMember<Forests, &dlib::shape_predictor::forests>;
-template struct PrivateMember<AnchorIndices, &dlib::shape_predictor::anchor_idx>;
-template struct PrivateMember<Deltas, &dlib::shape_predictor::deltas>;
 
 // dlib's value of a float: std::ldexp(float(mantissa), exponent), or an
 // infinity or NaN for its reserved exponents. A normal result is exact, so
@@ -155,14 +124,14 @@ class Reader {
 constexpr size_t kIntBytes = 2;
 constexpr size_t kFloatBytes = 2 * kIntBytes;
 
-void readColumn(Reader& in, dlib::matrix<float, 0, 1>& column) {
+// A column's size: -rows and -1 (older writers: rows and 1); 0 at a fault.
+long columnRows(Reader& in) {
   long rows = in.signedInt<long>();
   long cols = in.signedInt<long>();
-  // Negative sizes mark the newer format; the most negative one has no
-  // positive counterpart.
+  // The most negative size has no positive counterpart.
   if (rows == std::numeric_limits<long>::min() || cols == std::numeric_limits<long>::min()) {
     in.stop();
-    return;
+    return 0;
   }
   if (rows < 0 || cols < 0) {
     rows = -rows;
@@ -170,92 +139,75 @@ void readColumn(Reader& in, dlib::matrix<float, 0, 1>& column) {
   }
   if (!in.ok() || cols != 1 || rows < 0 || static_cast<size_t>(rows) > in.left() / kFloatBytes) {
     in.stop();
-    return;
+    return 0;
   }
+  return rows;
+}
+
+void readColumn(Reader& in, dlib::matrix<float, 0, 1>& column) {
+  const long rows = columnRows(in);
+  if (!in.ok()) return;
   column.set_size(rows);
   for (long r = 0; r < rows && in.ok(); ++r) column(r) = in.real();
 }
 
-void readTree(Reader& in, dlib::impl::regression_tree& tree) {
-  tree.splits.resize(in.count(2 * kIntBytes + kFloatBytes));
-  for (dlib::impl::split_feature& split : tree.splits) {
+// A tree's splits and leaves, appended to the flat arrays. Every leaf must
+// be a whole shape of `shape` values.
+void readTree(Reader& in, long shape, LandmarkParts& parts) {
+  LandmarkParts::Tree tree{};
+  tree.splits = in.count(2 * kIntBytes + kFloatBytes);
+  for (size_t s = 0; s < tree.splits && in.ok(); ++s) {
+    LandmarkParts::Split split;
     split.idx1 = in.unsignedInt<unsigned long>();
     split.idx2 = in.unsignedInt<unsigned long>();
     split.thresh = in.real();
-    if (!in.ok()) return;
+    parts.splits.push_back(split);
   }
-  tree.leaf_values.resize(in.count(2 * kIntBytes));
-  for (dlib::matrix<float, 0, 1>& leaf : tree.leaf_values) {
-    readColumn(in, leaf);
-    if (!in.ok()) return;
+  tree.leaves = in.count(2 * kIntBytes);
+  for (size_t l = 0; l < tree.leaves && in.ok(); ++l) {
+    if (columnRows(in) != shape) {
+      in.stop();
+      return;
+    }
+    // Within the capacity reserved for every value the bytes can hold.
+    const size_t first = parts.leaves.size();
+    parts.leaves.resize(first + static_cast<size_t>(shape));
+    float* values = parts.leaves.data() + first;
+    for (long r = 0; r < shape; ++r) values[r] = in.real();
   }
-}
-
-bool finite(const dlib::matrix<float, 0, 1>& values) {
-  for (long i = 0; i < values.size(); ++i)
-    if (!std::isfinite(values(i))) return false;
-  return true;
-}
-
-bool consistentTree(const dlib::impl::regression_tree& tree, size_t pixels, long shape_size) {
-  // A walk from the root ends at index at most 2 * splits, leaf splits.
-  if (tree.leaf_values.size() < tree.splits.size() + 1) return false;
-  for (const dlib::impl::split_feature& split : tree.splits)
-    if (split.idx1 >= pixels || split.idx2 >= pixels) return false;
-  for (const dlib::matrix<float, 0, 1>& leaf : tree.leaf_values)
-    if (leaf.size() != shape_size || !finite(leaf)) return false;
-  return true;
+  parts.trees.push_back(tree);
 }
 
 }  // namespace
 
-bool consistentLandmarkModel(const dlib::shape_predictor& model) {
-  const dlib::matrix<float, 0, 1>& initial_shape = model.*memberOf(InitialShape{});
-  const auto& forests = model.*memberOf(Forests{});
-  const auto& anchor_indices = model.*memberOf(AnchorIndices{});
-  const auto& deltas = model.*memberOf(Deltas{});
-  const long shape_size = initial_shape.size();
-  if (shape_size % 2 != 0 || !finite(initial_shape)) return false;
-  if (anchor_indices.size() != forests.size() || deltas.size() != forests.size()) return false;
-  const unsigned long points = static_cast<unsigned long>(shape_size / 2);
-  for (size_t c = 0; c < forests.size(); ++c) {
-    const size_t pixels = deltas[c].size();
-    if (anchor_indices[c].size() != pixels) return false;
-    for (unsigned long anchor : anchor_indices[c])
-      if (anchor >= points) return false;
-    for (const dlib::vector<float, 2>& delta : deltas[c])
-      if (!std::isfinite(delta.x()) || !std::isfinite(delta.y())) return false;
-    for (const dlib::impl::regression_tree& tree : forests[c])
-      if (!consistentTree(tree, pixels, shape_size)) return false;
-  }
-  return true;
-}
-
-bool readLandmarkModel(const char* data, size_t size, dlib::shape_predictor& model) {
+bool readLandmarkModel(const char* data, size_t size, LandmarkModel& model) {
   Reader in(data, size);
   if (in.signedInt<int>() != 1) return false;
 
-  dlib::matrix<float, 0, 1> initial_shape;
-  readColumn(in, initial_shape);
+  LandmarkParts parts;
+  readColumn(in, parts.initial_shape);
+  const long shape = parts.initial_shape.size();
+  if (!in.ok() || shape == 0) return false;
+  // No reallocation while reading: room for as many values as the bytes
+  // left could hold, of which only the pages written become memory.
+  parts.leaves.reserve(in.left() / kFloatBytes);
 
-  std::vector<std::vector<dlib::impl::regression_tree>> forests(in.count(kIntBytes));
-  for (auto& forest : forests) {
-    forest.resize(in.count(2 * kIntBytes));
-    for (dlib::impl::regression_tree& tree : forest) {
-      readTree(in, tree);
-      if (!in.ok()) return false;
-    }
+  parts.cascade_trees.resize(in.count(kIntBytes));
+  for (size_t& trees : parts.cascade_trees) {
+    trees = in.count(2 * kIntBytes);
+    for (size_t t = 0; t < trees && in.ok(); ++t) readTree(in, shape, parts);
+    if (!in.ok()) return false;
   }
 
-  std::vector<std::vector<unsigned long>> anchor_indices(in.count(kIntBytes));
-  for (auto& anchors : anchor_indices) {
+  parts.anchors.resize(in.count(kIntBytes));
+  for (auto& anchors : parts.anchors) {
     anchors.resize(in.count(kIntBytes));
     for (unsigned long& anchor : anchors) anchor = in.unsignedInt<unsigned long>();
     if (!in.ok()) return false;
   }
 
-  std::vector<std::vector<dlib::vector<float, 2>>> deltas(in.count(kIntBytes));
-  for (auto& level : deltas) {
+  parts.deltas.resize(in.count(kIntBytes));
+  for (auto& level : parts.deltas) {
     level.resize(in.count(2 * kFloatBytes));
     for (dlib::vector<float, 2>& delta : level) {
       delta.x() = in.real();
@@ -265,10 +217,9 @@ bool readLandmarkModel(const char* data, size_t size, dlib::shape_predictor& mod
   }
   if (!in.ok()) return false;
 
-  model.*memberOf(InitialShape{}) = std::move(initial_shape);
-  model.*memberOf(Forests{}) = std::move(forests);
-  model.*memberOf(AnchorIndices{}) = std::move(anchor_indices);
-  model.*memberOf(Deltas{}) = std::move(deltas);
+  LandmarkModel read;
+  if (!read.assign(std::move(parts))) return false;
+  model = std::move(read);
   return true;
 }
 

@@ -1,6 +1,5 @@
 // The 68-point landmark model and what is derived from its shapes: eye
 // centres and the rectangle that encloses a face's landmarks.
-#include <dlib/image_processing/shape_predictor.h>
 #include <dlib/serialize.h>
 
 #include <memory>
@@ -10,7 +9,7 @@
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/global_cache.h"
-#include "landmark_model_reader.h"
+#include "landmark_model.h"
 #include "model_file.h"
 
 namespace {
@@ -22,27 +21,27 @@ constexpr unsigned long kMinLandmarks = 48;
 // alignment and descriptors). Prediction only reads a parsed model, so the
 // threads that load the same file share one: a thread's first load costs
 // reading the file, not parsing 100 MB again.
-struct LandmarkModel {
-  std::shared_ptr<const dlib::shape_predictor> predictor;
+struct ThreadLandmarks {
+  std::shared_ptr<const morvik::LandmarkModel> predictor;
 };
 
 // A model without both eye outlines cannot serve this library, and one
 // whose parts do not fit together would make dlib read outside them: both
 // are refused at load rather than read past their ends later.
-void acceptLandmarks(const dlib::shape_predictor& sp, const std::string& path) {
-  if (sp.num_parts() < kMinLandmarks)
+void acceptLandmarks(const morvik::LandmarkModel& model, const std::string& path) {
+  if (model.num_parts() < kMinLandmarks)
     throw dlib::serialization_error("The landmark model in " + path + " has fewer than 48 points.");
-  if (!morvik::consistentLandmarkModel(sp))
+  if (!model.fits() || !model.finite())
     throw dlib::serialization_error("The landmark model in " + path + " is damaged: its parts do not fit together.");
 }
 
-std::shared_ptr<const dlib::shape_predictor> loadLandmarks(const std::string& path) {
-  return morvik::sharedModelFile<dlib::shape_predictor>(
-      path, [&path](const dlib::shape_predictor& sp) { acceptLandmarks(sp, path); });
+std::shared_ptr<const morvik::LandmarkModel> loadLandmarks(const std::string& path) {
+  return morvik::sharedModelFile<morvik::LandmarkModel>(
+      path, [&path](const morvik::LandmarkModel& model) { acceptLandmarks(model, path); });
 }
 
-std::shared_ptr<const dlib::shape_predictor> landmarkModel() {
-  auto model = cachedModel<LandmarkModel>([](LandmarkModel& m) {
+std::shared_ptr<const morvik::LandmarkModel> landmarkModel() {
+  auto model = cachedModel<ThreadLandmarks>([](ThreadLandmarks& m) {
     m.predictor = loadLandmarks(g_config.dlib_shape);
     return true;
   });
@@ -65,8 +64,8 @@ mv::Point meanPoint(const dlib::full_object_detection& shape, unsigned long firs
 }  // namespace
 
 dlib::full_object_detection dlib_get_shape(dlib::cv_image<dlib::bgr_pixel>& image, dlib::rectangle& rect) {
-  std::shared_ptr<const dlib::shape_predictor> sp = landmarkModel();
-  return (*sp)(image, rect);
+  std::shared_ptr<const morvik::LandmarkModel> model = landmarkModel();
+  return (*model)(image, rect);
 }
 
 dlib::full_object_detection dlib_get_shape(cv::Mat& image, cv::Rect& rect) {

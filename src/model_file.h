@@ -21,41 +21,9 @@
 #include <dlib/serialize.h>
 
 #include "landmark_model_reader.h"
+#include "model_memory.h"
 
 namespace morvik {
-
-// Memory for a model file's bytes. Megabytes are mapped on their own and
-// asked for in huge pages: a fresh 100 MB buffer in small pages takes 25,000
-// page faults, which cost more than reading the file into it. Elements are
-// left uninitialised, since the file's bytes overwrite them at once.
-void* allocateModelMemory(size_t bytes);
-void freeModelMemory(void* memory, size_t bytes) noexcept;
-
-template <typename T>
-struct ModelBytesAllocator {
-  using value_type = T;
-  ModelBytesAllocator() = default;
-  template <typename U>
-  ModelBytesAllocator(const ModelBytesAllocator<U>& /*other*/) {}
-  T* allocate(size_t n) { return static_cast<T*>(allocateModelMemory(n * sizeof(T))); }
-  void deallocate(T* p, size_t n) noexcept { freeModelMemory(p, n * sizeof(T)); }
-  template <typename U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-  template <typename U>
-  bool operator==(const ModelBytesAllocator<U>& /*other*/) const {
-    return true;
-  }
-  template <typename U>
-  bool operator!=(const ModelBytesAllocator<U>& /*other*/) const {
-    return false;
-  }
-};
 
 using ModelBytes = std::vector<char, ModelBytesAllocator<char>>;
 
@@ -84,7 +52,7 @@ class MemoryStreambuf : public std::streambuf {
 
 // Models with a reader of their own, faster than dlib's. false sends the
 // bytes to dlib, which also words the faults.
-inline bool readFaster(const ModelBytes& bytes, dlib::shape_predictor& model) {
+inline bool readFaster(const ModelBytes& bytes, LandmarkModel& model) {
   return readLandmarkModel(bytes.data(), bytes.size(), model);
 }
 template <typename T>

@@ -1,5 +1,6 @@
-// The landmark model reader builds the model dlib's reader builds, and
-// hands anything it cannot read exactly as dlib would back to dlib.
+// The flat landmark model predicts dlib's shapes; its reader builds the
+// model dlib's reader builds, and hands anything it cannot read exactly as
+// dlib would back to dlib.
 #include <cmath>
 #include <limits>
 #include <random>
@@ -11,6 +12,7 @@
 #include <dlib/image_processing/shape_predictor.h>
 #include <gtest/gtest.h>
 
+#include "landmark_model.h"
 #include "landmark_model_reader.h"
 #include "model_file.h"
 #include "morvik/config.h"
@@ -93,37 +95,68 @@ dlib::shape_predictor syntheticModel(long points = 5, bool specials = true, Faul
 
 std::string syntheticBytes() { return serialized(syntheticModel()); }
 
-bool readFast(const std::string& bytes, dlib::shape_predictor& model) {
+bool readFast(const std::string& bytes, morvik::LandmarkModel& model) {
   return morvik::readLandmarkModel(bytes.data(), bytes.size(), model);
+}
+
+// dlib's parse of the bytes, flattened.
+morvik::LandmarkModel readByDlib(const std::string& bytes, dlib::shape_predictor* parsed = nullptr) {
+  dlib::shape_predictor slow;
+  std::istringstream in(bytes);
+  dlib::deserialize(slow, in);
+  morvik::LandmarkModel model;
+  morvik::flattenLandmarkModel(slow, model);
+  if (parsed) *parsed = slow;
+  return model;
+}
+
+morvik::LandmarkModel flattened(const dlib::shape_predictor& dlib_model) {
+  morvik::LandmarkModel model;
+  morvik::flattenLandmarkModel(dlib_model, model);
+  return model;
+}
+
+// The points of two shapes are the same, and so is their rectangle.
+void expectSameShape(const dlib::full_object_detection& expected, const dlib::full_object_detection& actual,
+                     const std::string& where) {
+  ASSERT_EQ(expected.num_parts(), actual.num_parts()) << where;
+  EXPECT_EQ(expected.get_rect(), actual.get_rect()) << where;
+  for (unsigned long i = 0; i < expected.num_parts(); ++i)
+    ASSERT_EQ(expected.part(i), actual.part(i)) << where << ", point " << i;
 }
 
 TEST(LandmarkModelReader, ReadsEveryValueAsDlibDoes) {
   const std::string bytes = syntheticBytes();
-  dlib::shape_predictor fast;
+  morvik::LandmarkModel fast;
   ASSERT_TRUE(readFast(bytes, fast));
   EXPECT_EQ(5u, fast.num_parts());
-  // Written again, the model is the same bytes: every float, index and
-  // size came back as dlib wrote it.
-  EXPECT_TRUE(serialized(fast) == bytes);
-
-  dlib::shape_predictor slow;
-  std::istringstream in(bytes);
-  dlib::deserialize(slow, in);
-  EXPECT_TRUE(serialized(slow) == serialized(fast));
+  EXPECT_TRUE(fast.fits());
+  EXPECT_FALSE(fast.finite());  // the infinities and NaN came through
+  // Every float, index and count as dlib reads them, bit for bit.
+  EXPECT_TRUE(fast == readByDlib(bytes));
+  morvik::LandmarkModel other;
+  ASSERT_TRUE(readFast(serialized(syntheticModel(5, false)), other));
+  EXPECT_FALSE(fast == other);
 }
 
-TEST(LandmarkModelReader, FindsPartsThatDoNotFitTogether) {
-  EXPECT_TRUE(morvik::consistentLandmarkModel(syntheticModel(5, false)));
-  for (Fault fault : {Fault::kSplitPastPixels, Fault::kMissingLeaf, Fault::kShortLeaf, Fault::kNaNLeaf,
-                      Fault::kOddShape}) {
+TEST(LandmarkModel, RefusesPartsThatDoNotFitTogether) {
+  EXPECT_TRUE(flattened(syntheticModel(5, false)).fits());
+  EXPECT_TRUE(flattened(syntheticModel(5, false)).finite());
+  for (Fault fault : {Fault::kSplitPastPixels, Fault::kMissingLeaf, Fault::kShortLeaf, Fault::kOddShape}) {
     const dlib::shape_predictor broken = syntheticModel(5, false, fault);
-    EXPECT_FALSE(morvik::consistentLandmarkModel(broken)) << static_cast<int>(fault);
-    // The reader still reads such a model as dlib does: checking it is the
-    // loader's business.
-    const std::string bytes = serialized(broken);
-    dlib::shape_predictor read;
-    EXPECT_TRUE(readFast(bytes, read) && serialized(read) == bytes) << static_cast<int>(fault);
+    morvik::LandmarkModel model;
+    EXPECT_FALSE(morvik::flattenLandmarkModel(broken, model)) << static_cast<int>(fault);
+    EXPECT_FALSE(model.fits()) << static_cast<int>(fault);
+    EXPECT_EQ(broken.num_parts(), model.num_parts()) << static_cast<int>(fault);
+    // The reader gives such bytes to dlib, whose model is then refused.
+    EXPECT_FALSE(readFast(serialized(broken), model)) << static_cast<int>(fault);
   }
+  // A NaN fits; the loader refuses it for not being finite.
+  const std::string nan = serialized(syntheticModel(5, false, Fault::kNaNLeaf));
+  morvik::LandmarkModel model;
+  ASSERT_TRUE(readFast(nan, model));
+  EXPECT_FALSE(model.finite());
+  EXPECT_TRUE(model == readByDlib(nan));
 }
 
 TEST(LandmarkModelReader, ADamagedModelFileIsRefusedWhenLoaded) {
@@ -145,22 +178,58 @@ TEST(LandmarkModelReader, ADamagedModelFileIsRefusedWhenLoaded) {
   EXPECT_NE(std::string::npos, error.find("is damaged")) << error;
 }
 
-TEST(LandmarkModelReader, ReadsTheInstalledModelAsDlibWroteIt) {
-  const std::vector<char> bytes = testing_support::fileBytes(g_config.dlib_shape);
-  if (bytes.empty()) GTEST_SKIP() << "no landmark model at " << g_config.dlib_shape;
-  dlib::shape_predictor model;
-  ASSERT_TRUE(morvik::readLandmarkModel(bytes.data(), bytes.size(), model));
-  EXPECT_EQ(68u, model.num_parts());
-  EXPECT_TRUE(morvik::consistentLandmarkModel(model));
-  const std::string again = serialized(model);
-  EXPECT_TRUE(again.size() == bytes.size() && std::equal(again.begin(), again.end(), bytes.begin()));
+// The installed model, read by both readers and predicting on faces of
+// the test photographs (and on boxes reaching past the image, whose outside
+// pixels count as black): every point is the one dlib's own predictor gives.
+TEST(LandmarkModel, PredictsDlibsShapesWithTheInstalledModel) {
+  const std::vector<char> file = testing_support::fileBytes(g_config.dlib_shape);
+  if (file.empty()) GTEST_SKIP() << "no landmark model at " << g_config.dlib_shape;
+  const std::string bytes(file.begin(), file.end());
+  morvik::LandmarkModel fast;
+  ASSERT_TRUE(readFast(bytes, fast));
+  EXPECT_EQ(68u, fast.num_parts());
+  EXPECT_TRUE(fast.fits() && fast.finite());
+  dlib::shape_predictor dlib_model;
+  EXPECT_TRUE(fast == readByDlib(bytes, &dlib_model));
+
+  const struct {
+    const char* photo;
+    dlib::rectangle box;
+  } cases[] = {
+      {"faces/two_people.jpg", dlib::rectangle(792, 71, 967, 248)},
+      {"faces/two_people.jpg", dlib::rectangle(-40, -30, 200, 210)},
+      {"faces/two_people.jpg", dlib::rectangle(1000, 500, 1300, 800)},
+      {"faces/two_people.jpg", dlib::rectangle(10, 10, 12, 12)},
+      {"people/obama/obama.jpg", dlib::rectangle(100, 80, 180, 160)},
+      {"faces/bald_guys.jpg", dlib::rectangle(50, 40, 250, 240)},
+  };
+  for (const auto& c : cases) {
+    cv::Mat image = testing_support::photo(c.photo);
+    if (image.empty()) continue;
+    dlib::cv_image<dlib::bgr_pixel> view(image);
+    expectSameShape(dlib_model(view, c.box), fast(view, c.box), c.photo);
+  }
+}
+
+// A small model with random splits (any depth of path, thresholds either
+// way) on a noisy image.
+TEST(LandmarkModel, PredictsDlibsShapesWithASyntheticModel) {
+  const dlib::shape_predictor dlib_model = syntheticModel(5, false);
+  const morvik::LandmarkModel fast = flattened(dlib_model);
+  ASSERT_TRUE(fast.fits());
+  cv::Mat image(120, 160, CV_8UC3);
+  cv::randu(image, cv::Scalar::all(0), cv::Scalar::all(255));
+  dlib::cv_image<dlib::bgr_pixel> view(image);
+  for (const dlib::rectangle& box : {dlib::rectangle(10, 10, 90, 90), dlib::rectangle(-20, 40, 60, 140),
+                                     dlib::rectangle(100, 5, 159, 60)})
+    expectSameShape(dlib_model(view, box), fast(view, box), "synthetic");
 }
 
 TEST(LandmarkModelReader, LeavesFaultsToDlibAndTheModelAsItWas) {
   const std::string good = syntheticBytes();
-  dlib::shape_predictor model;
+  morvik::LandmarkModel model;
   ASSERT_TRUE(readFast(good, model));
-  const std::string before = serialized(model);
+  const morvik::LandmarkModel before = model;
 
   std::vector<std::string> faults;
   for (size_t cut : {size_t{0}, size_t{1}, size_t{2}, size_t{7}, good.size() / 2, good.size() - 1})
@@ -181,7 +250,7 @@ TEST(LandmarkModelReader, LeavesFaultsToDlibAndTheModelAsItWas) {
 
   for (size_t i = 0; i < faults.size(); ++i) {
     EXPECT_FALSE(readFast(faults[i], model)) << "fault " << i;
-    EXPECT_TRUE(serialized(model) == before) << "fault " << i;
+    EXPECT_TRUE(model == before) << "fault " << i;
   }
 }
 
@@ -201,7 +270,7 @@ TEST(LandmarkModelReader, DlibReportsTheFaultsInItsOwnWords) {
   ASSERT_FALSE(expected.empty());
 
   morvik::ModelBytes bytes(cut.begin(), cut.end());
-  dlib::shape_predictor model;
+  morvik::LandmarkModel model;
   try {
     morvik::deserializeModelBytes(bytes, "cut.dat", model);
     FAIL() << "half a model loaded";
@@ -212,7 +281,14 @@ TEST(LandmarkModelReader, DlibReportsTheFaultsInItsOwnWords) {
   // Whole, the same bytes load through the fast reader.
   morvik::ModelBytes whole(good.begin(), good.end());
   morvik::deserializeModelBytes(whole, "whole.dat", model);
-  EXPECT_TRUE(serialized(model) == good);
+  EXPECT_TRUE(model == readByDlib(good));
+  // Bytes dlib parses but whose parts do not fit: the reader gives them up,
+  // dlib's model comes through flattened as one that cannot predict.
+  const std::string broken = serialized(syntheticModel(5, false, Fault::kMissingLeaf));
+  morvik::ModelBytes broken_bytes(broken.begin(), broken.end());
+  morvik::deserializeModelBytes(broken_bytes, "broken.dat", model);
+  EXPECT_FALSE(model.fits());
+  EXPECT_EQ(5u, model.num_parts());
 }
 
 }  // namespace
