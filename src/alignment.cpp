@@ -2,13 +2,17 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
 
+#include "alignment.h"
 #include "check.h"
+#include "landmarks.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/image.h"
+#include "region_warp.h"
 
 namespace {
 
@@ -47,6 +51,22 @@ bool coversImage(const cv::Rect& r, const cv::Mat& image) {
 
 }  // namespace
 
+namespace {
+
+// The rotation about the face's centre and the face's box carried through
+// it; false for an empty face box or an angle that is not a number.
+bool faceRotation(double angle, const mv::Rectangle& faceRect, cv::Mat& rotation, cv::Rect& box) {
+  if (faceRect.w == 0 || faceRect.h == 0 || !std::isfinite(angle)) return false;
+  const cv::Point2f centre = faceCentre(faceRect);
+  rotation = cv::getRotationMatrix2D(centre, angle, 1.0);
+  box = cv::RotatedRect(centre, cv::Size2f(static_cast<float>(faceRect.w), static_cast<float>(faceRect.h)),
+                        static_cast<float>(angle))
+            .boundingRect();
+  return true;
+}
+
+}  // namespace
+
 int rotateImage(double angle, const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye,
                 mv::Point* right_eye, cv::Mat& rotated, cv::Mat& rotation) {
   if (faceRect == nullptr) return -1;
@@ -56,14 +76,8 @@ int rotateImage(double angle, const cv::Mat& image, mv::Rectangle* faceRect, mv:
   }
   // A host may call this directly: an empty face box or an angle that is
   // not a number is refused rather than stopping the process.
-  if (faceRect->w == 0 || faceRect->h == 0 || !std::isfinite(angle)) return -1;
-
-  const cv::Point2f centre = faceCentre(*faceRect);
-  rotation = cv::getRotationMatrix2D(centre, angle, 1.0);
-  const cv::Rect box = cv::RotatedRect(centre, cv::Size2f(static_cast<float>(faceRect->w),
-                                                          static_cast<float>(faceRect->h)),
-                                       static_cast<float>(angle))
-                           .boundingRect();
+  cv::Rect box;
+  if (!faceRotation(angle, *faceRect, rotation, box)) return -1;
   if (image.cols > 0)
     cv::warpAffine(image, rotated, rotation, image.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
                    cv::Scalar::all(0));
@@ -72,8 +86,72 @@ int rotateImage(double angle, const cv::Mat& image, mv::Rectangle* faceRect, mv:
   return 0;
 }
 
-int alignFace(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv::Point* right_eye,
-              cv::Mat& cropped, bool optimal, cv::Size /*desired_size*/, cv::Size_<double> /*desired_eyes*/) {
+namespace {
+
+// The rotated image as far as the crop needs it. The landmark refit reads
+// around the face, mostly within half a box of it: that much is warped
+// first, the rest of the image only if the fit reads beyond it. Every pixel
+// warped is the one the whole warp gives; the others stay black.
+class PartlyRotated {
+ public:
+  PartlyRotated(const cv::Mat& image, const cv::Mat& rotation)
+      : image_(image), rotation_(rotation), rotated_(cv::Mat::zeros(image.size(), image.type())) {}
+
+  cv::Mat& image() { return rotated_; }
+
+  // Warps the smallest rectangle holding `region` and what is loaded.
+  void load(const cv::Rect& region) {
+    cv::Rect wanted = region & cv::Rect(cv::Point(), rotated_.size());
+    if (wanted.empty() || (wanted & loaded_) == wanted) return;
+    if (!loaded_.empty()) wanted |= loaded_;
+    cv::Mat pixels = rotated_(wanted);  // written in place
+    MV_CHECK(morvik::warpAffineRegion(image_, rotation_, rotated_.size(), wanted, pixels));
+    MV_CHECK(pixels.data == rotated_(wanted).data);
+    loaded_ = wanted;
+  }
+
+  void loadAll() { load(cv::Rect(cv::Point(), rotated_.size())); }
+
+  const cv::Rect& loaded() const { return loaded_; }
+
+ private:
+  const cv::Mat& image_;
+  const cv::Mat& rotation_;
+  cv::Mat rotated_;
+  cv::Rect loaded_;
+};
+
+}  // namespace
+
+namespace {
+
+double eyeLineAngle(const mv::Point& left_eye, const mv::Point& right_eye) {
+  const int64_t dy = int64_t{right_eye.y} - left_eye.y;
+  const int64_t dx = int64_t{right_eye.x} - left_eye.x;
+  return std::atan2(static_cast<double>(dy), static_cast<double>(dx)) * 180.0 / kPi;
+}
+
+// Crops the face box (refitted to the landmarks when `optimal`) from
+// `working`, which the refit reads; `load` makes sure a region of it holds
+// its pixels before they are read.
+template <typename Load>
+int cropFace(cv::Mat& working, const Load& load, mv::Rectangle* faceRect, cv::Mat& cropped, bool optimal,
+             const std::function<bool(cv::Rect&)>& refit) {
+  cv::Rect r = *faceRect;
+  correctBorders(r, working);
+  // A face wholly outside the image leaves nothing to cut.
+  if (!coversImage(r, working)) return -1;
+  if (optimal && refit(r)) {
+    correctBorders(r, working);
+    if (!coversImage(r, working)) return -1;
+  }
+  load(r);
+  cropped = working(r);
+  return 0;
+}
+
+int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv::Point* right_eye,
+          cv::Mat& cropped, bool optimal, bool whole_image) {
   if (image.cols == 0 || faceRect == nullptr || left_eye == nullptr || right_eye == nullptr) return -1;
   // An empty face cannot be rotated or cropped.
   if (faceRect->w < 1 || faceRect->h < 1) return -1;
@@ -81,25 +159,43 @@ int alignFace(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye
   // dlib raise a fatal error.
   if (optimal && image.type() != CV_8UC3) return -1;
 
-  cv::Mat working;
-  if (left_eye->x == right_eye->x && left_eye->y == right_eye->y) {
-    working = image;
-  } else {
-    const int64_t dy = int64_t{right_eye->y} - left_eye->y;
-    const int64_t dx = int64_t{right_eye->x} - left_eye->x;
-    const double angle = std::atan2(static_cast<double>(dy), static_cast<double>(dx)) * 180.0 / kPi;
-    cv::Mat rotation;
+  const bool level = left_eye->x == right_eye->x && left_eye->y == right_eye->y;
+  const double angle = level ? 0.0 : eyeLineAngle(*left_eye, *right_eye);
+  const auto nothing = [](const cv::Rect&) {};
+  if (level || std::abs(angle) <= kMaxUnrotatedAngle) {
+    cv::Mat working = image;
+    return cropFace(working, nothing, faceRect, cropped, optimal,
+                    [&](cv::Rect& r) { return DlibUpdateOptimalFaceRect(working, r); });
+  }
+  cv::Mat rotation;
+  if (whole_image) {
+    cv::Mat working;
     rotateImage(angle, image, faceRect, left_eye, right_eye, working, rotation);
+    return cropFace(working, nothing, faceRect, cropped, optimal,
+                    [&](cv::Rect& r) { return DlibUpdateOptimalFaceRect(working, r); });
   }
+  cv::Rect box;
+  if (!faceRotation(angle, *faceRect, rotation, box)) return -1;
+  rotateEyes(rotation, left_eye, right_eye);
+  *faceRect = box;
+  PartlyRotated rotated(image, rotation);
+  const auto load = [&](const cv::Rect& r) { rotated.load(r); };
+  return cropFace(rotated.image(), load, faceRect, cropped, optimal, [&](cv::Rect& r) {
+    rotated.load(cv::Rect(r.x - r.width / 2, r.y - r.height / 2, 2 * r.width, 2 * r.height));
+    if (refitFaceRectWithin(rotated.image(), r, rotated.loaded())) return true;
+    rotated.loadAll();
+    return DlibUpdateOptimalFaceRect(rotated.image(), r);
+  });
+}
 
-  cv::Rect r = *faceRect;
-  correctBorders(r, working);
-  // A face wholly outside the image leaves nothing to cut.
-  if (!coversImage(r, working)) return -1;
-  if (optimal && DlibUpdateOptimalFaceRect(working, r)) {
-    correctBorders(r, working);
-    if (!coversImage(r, working)) return -1;
-  }
-  cropped = working(r);
-  return 0;
+}  // namespace
+
+int alignFace(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv::Point* right_eye,
+              cv::Mat& cropped, bool optimal, cv::Size /*desired_size*/, cv::Size_<double> /*desired_eyes*/) {
+  return align(image, faceRect, left_eye, right_eye, cropped, optimal, true);
+}
+
+int alignFaceCrop(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv::Point* right_eye,
+                  cv::Mat& cropped, bool optimal) {
+  return align(image, faceRect, left_eye, right_eye, cropped, optimal, false);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "alignment.h"
 #include "check.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
@@ -45,8 +46,7 @@ int MorvikInfo::prepareFaceImage(const cv::Mat& image, size_t index, const mv::F
   // Alignment moves the rectangle and the eyes; the caller's record stays.
   mv::FaceData local = face;
   // Faces whose eyes came from the landmarks already have a fitted box.
-  const int rc = alignFace(image, &local.rect, &local.left_eye, &local.right_eye, cropedImage, !from_shape,
-                           g_config.align_desired_size, g_config.align_desired_eyes);
+  const int rc = alignFaceCrop(image, &local.rect, &local.left_eye, &local.right_eye, cropedImage, !from_shape);
   if (rc != 0) return rc;
   MV_CHECK(cropedImage.cols);
   return 0;

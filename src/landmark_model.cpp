@@ -138,7 +138,46 @@ bool LandmarkModel::finite() const {
 
 dlib::full_object_detection LandmarkModel::operator()(const dlib::cv_image<dlib::bgr_pixel>& image,
                                                       const dlib::rectangle& rect) const {
+  return predict(image, rect, nullptr, nullptr);
+}
+
+dlib::full_object_detection LandmarkModel::operator()(const dlib::cv_image<dlib::bgr_pixel>& image,
+                                                      const dlib::rectangle& rect, const dlib::rectangle& loaded,
+                                                      bool* inside) const {
+  return predict(image, rect, &loaded, inside);
+}
+
+// The positions dlib::impl::extract_feature_pixel_values computes, by the
+// same expression; a position may still differ by a rounding step, hence
+// the pixel to spare on each side of `loaded` that is inside the image.
+bool LandmarkModel::pixelsWithin(size_t cascade, const dlib::matrix<float, 0, 1>& shape,
+                                 const dlib::rectangle& rect, const dlib::rectangle& image_area,
+                                 const dlib::rectangle& loaded) const {
   const LandmarkParts& p = parts_;
+  const dlib::matrix<float, 2, 2> tform =
+      dlib::matrix_cast<float>(dlib::impl::find_tform_between_shapes(p.initial_shape, shape).get_m());
+  const dlib::point_transform_affine to_image = dlib::impl::unnormalizing_tform(rect);
+  // A side on the image's edge needs no spare pixel: past it both readings
+  // give the black of outside.
+  constexpr long kFar = 1L << 40;
+  const dlib::rectangle safe(loaded.left() <= image_area.left() ? -kFar : loaded.left() + 1,
+                             loaded.top() <= image_area.top() ? -kFar : loaded.top() + 1,
+                             loaded.right() >= image_area.right() ? kFar : loaded.right() - 1,
+                             loaded.bottom() >= image_area.bottom() ? kFar : loaded.bottom() - 1);
+  const dlib::rectangle near_image = dlib::grow_rect(image_area, 1);
+  for (size_t i = 0; i < p.deltas[cascade].size(); ++i) {
+    const dlib::point at =
+        to_image(tform * p.deltas[cascade][i] + dlib::impl::location(shape, p.anchors[cascade][i]));
+    if (!safe.contains(at) && near_image.contains(at)) return false;
+  }
+  return true;
+}
+
+dlib::full_object_detection LandmarkModel::predict(const dlib::cv_image<dlib::bgr_pixel>& image,
+                                                   const dlib::rectangle& rect, const dlib::rectangle* loaded,
+                                                   bool* inside) const {
+  const LandmarkParts& p = parts_;
+  if (inside) *inside = true;
   dlib::matrix<float, 0, 1> shape = p.initial_shape;
   const long n = shape.size();
   std::vector<float> pixels;
@@ -147,6 +186,7 @@ dlib::full_object_detection LandmarkModel::operator()(const dlib::cv_image<dlib:
   for (size_t c = 0; c < p.cascade_trees.size(); ++c) {
     dlib::impl::extract_feature_pixel_values(image, rect, shape, p.initial_shape, p.anchors[c], p.deltas[c],
                                              pixels);
+    if (loaded && inside && *inside) *inside = pixelsWithin(c, shape, rect, dlib::get_rect(image), *loaded);
     // Every tree's leaf first: the pixels stay the same for the cascade.
     chosen.resize(p.cascade_trees[c]);
     for (const float*& leaf : chosen) {

@@ -72,6 +72,11 @@ class LandmarkModel {
   // dlib::shape_predictor's shape of the face in `rect`. Requires fits().
   dlib::full_object_detection operator()(const dlib::cv_image<dlib::bgr_pixel>& image,
                                          const dlib::rectangle& rect) const;
+  // The same, for an image of which only `loaded` holds its pixels: sets
+  // *inside to whether every feature pixel the fit read lay in `loaded` or
+  // off the image (judged with a pixel to spare for rounding).
+  dlib::full_object_detection operator()(const dlib::cv_image<dlib::bgr_pixel>& image, const dlib::rectangle& rect,
+                                         const dlib::rectangle& loaded, bool* inside) const;
 
   // The same parts, value for value (NaN payloads and signed zeros too).
   bool operator==(const LandmarkModel& other) const;
@@ -81,6 +86,11 @@ class LandmarkModel {
   struct TreeAt {
     size_t first_split, splits, first_value;
   };
+
+  dlib::full_object_detection predict(const dlib::cv_image<dlib::bgr_pixel>& image, const dlib::rectangle& rect,
+                                      const dlib::rectangle* loaded, bool* inside) const;
+  bool pixelsWithin(size_t cascade, const dlib::matrix<float, 0, 1>& shape, const dlib::rectangle& rect,
+                    const dlib::rectangle& image_area, const dlib::rectangle& loaded) const;
 
   LandmarkParts parts_;
   std::vector<TreeAt> trees_at_;

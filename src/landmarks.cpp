@@ -10,6 +10,7 @@
 #include "morvik/dlib_wrappers.h"
 #include "morvik/global_cache.h"
 #include "landmark_model.h"
+#include "landmarks.h"
 #include "model_file.h"
 
 namespace {
@@ -61,6 +62,18 @@ mv::Point meanPoint(const dlib::full_object_detection& shape, unsigned long firs
   return p;
 }
 
+// The box the landmark fit is given for a face rectangle (one pixel wider
+// and taller than the rectangle, as it always was).
+dlib::rectangle fitBox(const cv::Rect& rect) {
+  return dlib::rectangle(rect.x, rect.y, rect.x + rect.width, rect.y + rect.height);
+}
+
+cv::Rect enclosingRect(dlib::full_object_detection& shape) {
+  mv::Rectangle r{0, 0, 0, 0};
+  DlibUpdateOptimalFaceRect(shape, &r);
+  return cv::Rect(r.x, r.y, r.w, r.h);
+}
+
 }  // namespace
 
 dlib::full_object_detection dlib_get_shape(dlib::cv_image<dlib::bgr_pixel>& image, dlib::rectangle& rect) {
@@ -70,7 +83,7 @@ dlib::full_object_detection dlib_get_shape(dlib::cv_image<dlib::bgr_pixel>& imag
 
 dlib::full_object_detection dlib_get_shape(cv::Mat& image, cv::Rect& rect) {
   dlib::cv_image<dlib::bgr_pixel> view(image);
-  dlib::rectangle r(rect.x, rect.y, rect.x + rect.width, rect.y + rect.height);
+  dlib::rectangle r = fitBox(rect);
   return dlib_get_shape(view, r);
 }
 
@@ -101,9 +114,17 @@ bool DlibUpdateOptimalFaceRect(dlib::full_object_detection& shape, mv::Rectangle
 
 bool DlibUpdateOptimalFaceRect(cv::Mat& image, cv::Rect& rect) {
   dlib::full_object_detection shape = dlib_get_shape(image, rect);
-  mv::Rectangle r{0, 0, 0, 0};
-  DlibUpdateOptimalFaceRect(shape, &r);
-  rect = cv::Rect(r.x, r.y, r.w, r.h);
+  rect = enclosingRect(shape);
+  return true;
+}
+
+bool refitFaceRectWithin(cv::Mat& image, cv::Rect& rect, const cv::Rect& loaded) {
+  dlib::cv_image<dlib::bgr_pixel> view(image);
+  const dlib::rectangle in(loaded.x, loaded.y, loaded.x + loaded.width - 1, loaded.y + loaded.height - 1);
+  bool inside = false;
+  dlib::full_object_detection shape = (*landmarkModel())(view, fitBox(rect), in, &inside);
+  if (!inside) return false;
+  rect = enclosingRect(shape);
   return true;
 }
 
