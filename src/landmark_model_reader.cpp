@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -42,20 +43,26 @@ float toFloat(dlib::int64 mantissa, dlib::int16 exponent) {
   return static_cast<float>(dlib::float_details(mantissa, exponent));
 }
 
-// Values in dlib's format from a run of bytes. The first fault stops it:
-// ok() turns false and every later read returns 0 without moving.
+// Values in dlib's format from a run of bytes, in memory or pulled from a
+// source a chunk at a time. The first fault stops it: ok() turns false and
+// every later read returns 0 without moving.
 class Reader {
  public:
   Reader(const char* data, size_t size)
       : at_(reinterpret_cast<const unsigned char*>(data)), end_(at_ + size) {}
+  Reader(ByteSource& source, size_t size) : source_(&source), pending_(size), chunk_(kChunkBytes) {
+    at_ = end_ = reinterpret_cast<const unsigned char*>(chunk_.data());
+  }
 
   bool ok() const { return ok_; }
   void stop() { ok_ = false; }
-  size_t left() const { return static_cast<size_t>(end_ - at_); }
+  // The bytes not yet read, pulled or not.
+  size_t left() const { return static_cast<size_t>(end_ - at_) + pending_; }
 
   template <typename T>
   T signedInt() {
     static_assert(std::numeric_limits<T>::is_signed && sizeof(T) <= 8, "a signed integer");
+    pull();
     if (!ok_ || at_ == end_) return fail<T>();
     const unsigned char control = *at_;
     // Bits 4-6 are reserved; dlib ignores them in an integer.
@@ -69,6 +76,7 @@ class Reader {
   template <typename T>
   T unsignedInt() {
     static_assert(!std::numeric_limits<T>::is_signed && sizeof(T) <= 8, "an unsigned integer");
+    pull();
     if (!ok_ || at_ == end_) return fail<T>();
     // A set sign bit makes the count too large, which dlib refuses.
     const uint64_t magnitude = bytes(*at_ & 0x8F, sizeof(T));
@@ -77,6 +85,7 @@ class Reader {
 
   float real() {
     // Bits 4-6 set mark dlib's older text format; dlib reads that itself.
+    pull();
     if (!ok_ || at_ == end_ || (*at_ & 0x70) != 0) return fail<float>();
     const auto mantissa = signedInt<dlib::int64>();
     const auto exponent = signedInt<dlib::int16>();
@@ -93,18 +102,42 @@ class Reader {
   }
 
  private:
+  // A chunk fits in a core's cache; the longest value (an integer: a
+  // control byte and 8 bytes) is always whole in it when any byte is left.
+  static constexpr size_t kChunkBytes = size_t{256} << 10;
+  static constexpr size_t kLongestValue = 1 + 8;
+
   template <typename T>
   T fail() {
     stop();
     return T();
   }
 
+  size_t inHand() const { return static_cast<size_t>(end_ - at_); }
+
+  // Tops the chunk up from the source when the next value may not be whole
+  // in it. A source that ends early (its file shrank) stops the reader.
+  void pull() {
+    if (pending_ == 0 || inHand() >= kLongestValue) return;
+    const size_t kept = inHand();
+    std::memmove(chunk_.data(), at_, kept);
+    const size_t wanted = std::min(chunk_.size() - kept, pending_);
+    const size_t got = source_->read(chunk_.data() + kept, wanted);
+    at_ = reinterpret_cast<const unsigned char*>(chunk_.data());
+    end_ = at_ + kept + got;
+    pending_ -= got;
+    if (got < wanted) {
+      pending_ = 0;
+      stop();
+    }
+  }
+
   // Skips the control byte and reads `size` bytes of magnitude, low first.
   uint64_t bytes(unsigned size, size_t largest) {
-    if (size == 0 || size > largest || left() < 1 + size) return fail<uint64_t>();
+    if (size == 0 || size > largest || inHand() < 1 + size) return fail<uint64_t>();
     const unsigned char* digits = at_ + 1;
     uint64_t magnitude = 0;
-    if (left() >= 1 + 8) {
+    if (inHand() >= 1 + 8) {
       // Eight bytes in one load (x86-64 is little-endian), the excess masked.
       std::memcpy(&magnitude, digits, 8);
       if (size < 8) magnitude &= (uint64_t{1} << (8 * size)) - 1;
@@ -117,6 +150,9 @@ class Reader {
 
   const unsigned char* at_;
   const unsigned char* end_;
+  ByteSource* source_ = nullptr;
+  size_t pending_ = 0;  // bytes the source has yet to give
+  std::vector<char> chunk_;
   bool ok_ = true;
 };
 
@@ -180,8 +216,9 @@ void readTree(Reader& in, long shape, LandmarkParts& parts) {
 
 }  // namespace
 
-bool readLandmarkModel(const char* data, size_t size, LandmarkModel& model) {
-  Reader in(data, size);
+namespace {
+
+bool readModel(Reader& in, LandmarkModel& model) {
   if (in.signedInt<int>() != 1) return false;
 
   LandmarkParts parts;
@@ -221,6 +258,18 @@ bool readLandmarkModel(const char* data, size_t size, LandmarkModel& model) {
   if (!read.assign(std::move(parts))) return false;
   model = std::move(read);
   return true;
+}
+
+}  // namespace
+
+bool readLandmarkModel(const char* data, size_t size, LandmarkModel& model) {
+  Reader in(data, size);
+  return readModel(in, model);
+}
+
+bool readLandmarkModel(ByteSource& source, size_t size, LandmarkModel& model) {
+  Reader in(source, size);
+  return readModel(in, model);
 }
 
 }  // namespace morvik

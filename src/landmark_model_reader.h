@@ -23,6 +23,18 @@ namespace morvik {
 // after the model are ignored, as dlib ignores them.
 bool readLandmarkModel(const char* data, size_t size, LandmarkModel& model);
 
+// Where the reader pulls bytes from a chunk at a time.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Copies up to `size` next bytes into `into`; fewer only at the end.
+  virtual size_t read(char* into, size_t size) = 0;
+};
+
+// The same, for the `size` bytes of `source`: the model's bytes are never
+// all in memory at once. Fewer bytes than `size` make it return false.
+bool readLandmarkModel(ByteSource& source, size_t size, LandmarkModel& model);
+
 }  // namespace morvik
 
 #endif  // MORVIK_LANDMARK_MODEL_READER_H_

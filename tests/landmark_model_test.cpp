@@ -1,7 +1,9 @@
 // The flat landmark model predicts dlib's shapes; its reader builds the
 // model dlib's reader builds, and hands anything it cannot read exactly as
 // dlib would back to dlib.
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -159,6 +161,57 @@ TEST(LandmarkModel, RefusesPartsThatDoNotFitTogether) {
   EXPECT_TRUE(model == readByDlib(nan));
 }
 
+// Bytes handed over a piece at a time; `give` of them, then nothing.
+class PieceSource : public morvik::ByteSource {
+ public:
+  PieceSource(const std::string& bytes, size_t give) : bytes_(bytes), give_(give) {}
+  size_t read(char* into, size_t size) override {
+    const size_t n = std::min(size, give_ - std::min(give_, at_));
+    std::memcpy(into, bytes_.data() + at_, n);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  const std::string& bytes_;
+  size_t give_;
+  size_t at_ = 0;
+};
+
+// A model of several chunks, read a chunk at a time: values cut by every
+// chunk boundary come out whole. A source that ends early stops the reader.
+TEST(LandmarkModelReader, ReadsFromASourceAChunkAtATime) {
+  std::mt19937 random(3);
+  Column initial(2 * 68);
+  for (long i = 0; i < initial.size(); ++i) initial(i) = std::uniform_real_distribution<float>(0, 1)(random);
+  std::vector<std::vector<dlib::impl::regression_tree>> forests(2);
+  std::vector<std::vector<dlib::vector<float, 2>>> pixels(2);
+  for (size_t c = 0; c < forests.size(); ++c) {
+    for (int p = 0; p < 40; ++p) pixels[c].emplace_back(pick(random, 100 + p), pick(random, 200 + p));
+    forests[c].resize(60);
+    for (dlib::impl::regression_tree& tree : forests[c]) {
+      for (int s = 0; s < 7; ++s) tree.splits.push_back({random() % 40, random() % 40, pick(random, 50 + s)});
+      tree.leaf_values.resize(8);
+      for (Column& leaf : tree.leaf_values) {
+        leaf.set_size(initial.size());
+        for (long i = 0; i < leaf.size(); ++i) leaf(i) = pick(random, static_cast<int>(random() % 200));
+      }
+    }
+  }
+  const std::string bytes = serialized(dlib::shape_predictor(initial, forests, pixels));
+  ASSERT_GT(bytes.size(), size_t{512} << 10);  // several chunks
+
+  PieceSource source(bytes, bytes.size());
+  morvik::LandmarkModel streamed;
+  ASSERT_TRUE(morvik::readLandmarkModel(source, bytes.size(), streamed));
+  EXPECT_TRUE(streamed == readByDlib(bytes));
+
+  PieceSource short_source(bytes, bytes.size() - 1000);
+  morvik::LandmarkModel untouched;
+  EXPECT_FALSE(morvik::readLandmarkModel(short_source, bytes.size(), untouched));
+  EXPECT_FALSE(untouched.fits());
+}
+
 TEST(LandmarkModelReader, ADamagedModelFileIsRefusedWhenLoaded) {
   const std::string saved = g_config.dlib_shape;
   const std::string path = testing_support::scratchPath("split_past_pixels.dat");
@@ -191,6 +244,11 @@ TEST(LandmarkModel, PredictsDlibsShapesWithTheInstalledModel) {
   EXPECT_TRUE(fast.fits() && fast.finite());
   dlib::shape_predictor dlib_model;
   EXPECT_TRUE(fast == readByDlib(bytes, &dlib_model));
+  // Read from the file a chunk at a time, as the library loads it.
+  morvik::ModelFileSource source(g_config.dlib_shape);
+  morvik::LandmarkModel streamed;
+  ASSERT_TRUE(morvik::readLandmarkModel(source, source.size(), streamed));
+  EXPECT_TRUE(streamed == fast);
 
   const struct {
     const char* photo;
