@@ -93,6 +93,20 @@ class Reader {
     return toFloat(mantissa, exponent);
   }
 
+  // `count` floats into `out`: a tight loop over those the chunk surely
+  // holds whole, real() for any it does not take and at a chunk's end.
+  void reals(float* out, size_t count) {
+    size_t i = 0;
+    while (i < count && ok_) {
+      pull();
+      const size_t sure = std::min(count - i, inHand() / kLongestFloat);
+      const size_t done = plainReals(out + i, sure);
+      i += done;
+      if (done == sure && sure != 0) continue;
+      out[i++] = real();
+    }
+  }
+
   // A count of elements that each take at least `least` bytes; one the
   // remaining bytes cannot hold is a fault (dlib would try to allocate it).
   size_t count(size_t least) {
@@ -106,6 +120,7 @@ class Reader {
   // control byte and 8 bytes) is always whole in it when any byte is left.
   static constexpr size_t kChunkBytes = size_t{256} << 10;
   static constexpr size_t kLongestValue = 1 + 8;
+  static constexpr size_t kLongestFloat = (1 + 8) + (1 + 2);
 
   template <typename T>
   T fail() {
@@ -114,6 +129,32 @@ class Reader {
   }
 
   size_t inHand() const { return static_cast<size_t>(end_ - at_); }
+
+  // Reads up to `count` floats, all surely whole in hand, as real() reads
+  // them; stops before the first one in a form real() must judge (the
+  // text format, a size out of range).
+  size_t plainReals(float* out, size_t count) {
+    const unsigned char* p = at_;
+    size_t i = 0;
+    for (; i < count; ++i) {
+      const unsigned control = p[0];
+      const unsigned size = control & 0x0F;
+      if ((control & 0x70) != 0 || size == 0 || size > 8) break;
+      uint64_t magnitude;
+      std::memcpy(&magnitude, p + 1, 8);
+      if (size < 8) magnitude &= (uint64_t{1} << (8 * size)) - 1;
+      const auto mantissa = static_cast<dlib::int64>((control & 0x80) != 0 ? 0 - magnitude : magnitude);
+      const unsigned char* e = p + 1 + size;
+      const unsigned e_size = e[0] & 0x0F;
+      if (e_size == 0 || e_size > 2) break;
+      const uint64_t e_magnitude = e_size == 1 ? e[1] : (uint64_t{e[2]} << 8 | e[1]);
+      const auto exponent = static_cast<dlib::int16>((e[0] & 0x80) != 0 ? 0 - e_magnitude : e_magnitude);
+      out[i] = toFloat(mantissa, exponent);
+      p = e + 1 + e_size;
+    }
+    at_ = p;
+    return i;
+  }
 
   // Tops the chunk up from the source when the next value may not be whole
   // in it. A source that ends early (its file shrank) stops the reader.
@@ -208,8 +249,7 @@ void readTree(Reader& in, long shape, LandmarkParts& parts) {
     // Within the capacity reserved for every value the bytes can hold.
     const size_t first = parts.leaves.size();
     parts.leaves.resize(first + static_cast<size_t>(shape));
-    float* values = parts.leaves.data() + first;
-    for (long r = 0; r < shape; ++r) values[r] = in.real();
+    in.reals(parts.leaves.data() + first, static_cast<size_t>(shape));
   }
   parts.trees.push_back(tree);
 }
