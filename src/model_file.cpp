@@ -59,15 +59,20 @@ constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
 
 }  // namespace
 
-ModelDigest::ModelDigest(uint64_t size) : h_(size * kMultiplier) {}
+ModelDigest::ModelDigest(uint64_t size) {
+  for (size_t lane = 0; lane < kLanes; ++lane) h_[lane] = (size + lane) * kMultiplier;
+}
+
+void ModelDigest::step(const char* block) {
+  for (size_t lane = 0; lane < kLanes; ++lane) {
+    uint64_t word;
+    std::memcpy(&word, block + 8 * lane, 8);
+    h_[lane] = (h_[lane] ^ word) * kMultiplier;
+    h_[lane] ^= h_[lane] >> 29;
+  }
+}
 
 void ModelDigest::add(const char* data, size_t size) {
-  const auto step = [this](const void* bytes) {
-    uint64_t word;
-    std::memcpy(&word, bytes, 8);
-    h_ = (h_ ^ word) * kMultiplier;
-    h_ ^= h_ >> 29;
-  };
   if (carried_ > 0) {
     const size_t take = std::min(sizeof carry_ - carried_, size);
     std::memcpy(carry_ + carried_, data, take);
@@ -78,14 +83,15 @@ void ModelDigest::add(const char* data, size_t size) {
     step(carry_);
     carried_ = 0;
   }
-  for (; size >= 8; data += 8, size -= 8) step(data);
+  for (; size >= sizeof carry_; data += sizeof carry_, size -= sizeof carry_) step(data);
   std::memcpy(carry_, data, size);
   carried_ = size;
 }
 
 uint64_t ModelDigest::value() const {
-  uint64_t h = h_;
-  for (size_t i = 0; i < carried_; ++i) h = (h ^ carry_[i]) * kMultiplier;
+  uint64_t h = 0;
+  for (size_t lane = 0; lane < kLanes; ++lane) h = (h ^ h_[lane]) * kMultiplier;
+  for (size_t i = 0; i < carried_; ++i) h = (h ^ static_cast<unsigned char>(carry_[i])) * kMultiplier;
   return h ^ (h >> 32);
 }
 
