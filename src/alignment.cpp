@@ -2,7 +2,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
@@ -121,10 +120,6 @@ class PartlyRotated {
   cv::Rect loaded_;
 };
 
-}  // namespace
-
-namespace {
-
 double eyeLineAngle(const mv::Point& left_eye, const mv::Point& right_eye) {
   const int64_t dy = int64_t{right_eye.y} - left_eye.y;
   const int64_t dx = int64_t{right_eye.x} - left_eye.x;
@@ -134,9 +129,9 @@ double eyeLineAngle(const mv::Point& left_eye, const mv::Point& right_eye) {
 // Crops the face box (refitted to the landmarks when `optimal`) from
 // `working`, which the refit reads; `load` makes sure a region of it holds
 // its pixels before they are read.
-template <typename Load>
+template <typename Load, typename Refit>
 int cropFace(cv::Mat& working, const Load& load, mv::Rectangle* faceRect, cv::Mat& cropped, bool optimal,
-             const std::function<bool(cv::Rect&)>& refit) {
+             const Refit& refit) {
   cv::Rect r = *faceRect;
   correctBorders(r, working);
   // A face wholly outside the image leaves nothing to cut.

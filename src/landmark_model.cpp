@@ -50,6 +50,7 @@ template struct PrivateMember<Deltas, &dlib::shape_predictor::deltas>;
 constexpr size_t kFetchAhead = 4;
 
 void fetch(const float* values, long count) {
+  if (count <= 0) return;
   const char* first = reinterpret_cast<const char*>(values);
   const char* last = reinterpret_cast<const char*>(values + count) - 1;
   for (const char* p = first; p < last; p += 64) _mm_prefetch(p, _MM_HINT_T0);
