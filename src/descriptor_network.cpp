@@ -15,6 +15,7 @@
 #include "morvik/dlib_wrappers.h"
 #include "metric_network.h"
 #include "morvik/global_cache.h"
+#include "describe_models.h"
 #include "model_file.h"
 
 namespace {
@@ -25,14 +26,16 @@ using morvik::MetricNet;
 constexpr unsigned long kChipSize = 150;
 constexpr unsigned long kBatchSize = 16;
 
-// The thread's network; throws dlib::serialization_error when the file is
-// missing or holds another network, and then nothing is cached.
-std::shared_ptr<MetricNet> metricNet() {
-  return cachedModel<MetricNet>([](MetricNet& net) {
+struct LoadMetricNet {
+  bool operator()(MetricNet& net) const {
     morvik::deserializeModelFile(g_config.dlib_anet, net);
     return true;
-  });
-}
+  }
+};
+
+// The thread's network; throws dlib::serialization_error when the file is
+// missing or holds another network, and then nothing is cached.
+std::shared_ptr<MetricNet> metricNet() { return cachedModel<MetricNet>(LoadMetricNet{}); }
 
 int computeDescriptor(MetricNet& net, const cv::Mat& image, std::vector<float>& vector) {
   // dlib reports a wrong pixel type with a fatal_error, and aborts the
@@ -55,6 +58,17 @@ int computeDescriptor(MetricNet& net, const cv::Mat& image, std::vector<float>& 
 }
 
 }  // namespace
+
+void morvik::loadDescribeModels() {
+  if (GlobalCache<MetricNet, LoadMetricNet>::loaded()) return;
+  morvik::LandmarkPrefetch landmarks = morvik::prefetchLandmarkModel();
+  try {
+    metricNet();
+  } catch (...) {
+    // Reported when the network is used: nothing was cached.
+  }
+  morvik::adoptLandmarkModel(landmarks);
+}
 
 int DlibExtractFaceVector(const cv::Mat& image, std::vector<float>& vector) {
   std::shared_ptr<MetricNet> net = metricNet();  // load failures propagate

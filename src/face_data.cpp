@@ -6,6 +6,7 @@
 
 #include "alignment.h"
 #include "check.h"
+#include "describe_models.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/image.h"
@@ -69,6 +70,7 @@ int MorvikInfo::getFacesInfo(std::vector<mv::Face>& faces, std::vector<mv::FaceD
   data.reserve(faces.size());
   crops.resize(faces.size());
   if (!usableFace(faces.front().rect, original)) return -1;
+  morvik::loadDescribeModels();
 
   PreparedImage full;
   for (size_t i = 0; i < faces.size(); ++i) {

@@ -2,13 +2,15 @@
 // centres and the rectangle that encloses a face's landmarks.
 #include <dlib/serialize.h>
 
-#include <memory>
+#include <future>
 #include <string>
+#include <system_error>
 
 #include "check.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/global_cache.h"
+#include "describe_models.h"
 #include "landmark_model.h"
 #include "landmarks.h"
 #include "model_file.h"
@@ -36,16 +38,24 @@ void acceptLandmarks(const morvik::LandmarkModel& model, const std::string& path
     throw dlib::serialization_error("The landmark model in " + path + " is damaged: its parts do not fit together.");
 }
 
-std::shared_ptr<const morvik::LandmarkModel> loadLandmarks(const std::string& path) {
+morvik::LandmarkModelPtr loadLandmarks(const std::string& path) {
   return morvik::sharedModelFile<morvik::LandmarkModel>(
       path, [&path](const morvik::LandmarkModel& model) { acceptLandmarks(model, path); });
 }
 
-std::shared_ptr<const morvik::LandmarkModel> landmarkModel() {
-  auto model = cachedModel<ThreadLandmarks>([](ThreadLandmarks& m) {
-    m.predictor = loadLandmarks(g_config.dlib_shape);
+// The cache's loader: the configured file, or a model loaded beforehand.
+struct LoadLandmarks {
+  morvik::LandmarkModelPtr ready;
+  bool operator()(ThreadLandmarks& m) const {
+    m.predictor = ready ? ready : loadLandmarks(g_config.dlib_shape);
     return true;
-  });
+  }
+};
+
+using LandmarkCache = GlobalCache<ThreadLandmarks, LoadLandmarks>;
+
+morvik::LandmarkModelPtr landmarkModel() {
+  auto model = cachedModel<ThreadLandmarks>(LoadLandmarks{});
   MV_CHECK(model && model->predictor);
   return model->predictor;
 }
@@ -86,6 +96,35 @@ dlib::full_object_detection dlib_get_shape(cv::Mat& image, cv::Rect& rect) {
   dlib::rectangle r = fitBox(rect);
   return dlib_get_shape(view, r);
 }
+
+namespace morvik {
+
+LandmarkPrefetch prefetchLandmarkModel() {
+  LandmarkPrefetch prefetch;
+  if (LandmarkCache::loaded()) return prefetch;
+  prefetch.path = g_config.dlib_shape;
+  try {
+    prefetch.model = std::async(std::launch::async, loadLandmarks, prefetch.path);
+  } catch (const std::system_error&) {
+    // No thread to spare: the model loads when it is used.
+  }
+  return prefetch;
+}
+
+void adoptLandmarkModel(LandmarkPrefetch& prefetched) {
+  if (!prefetched.model.valid()) return;
+  LandmarkModelPtr model;
+  try {
+    model = prefetched.model.get();
+  } catch (...) {
+    return;
+  }
+  // The host may have pointed the option at another file meanwhile.
+  if (model && !LandmarkCache::loaded() && prefetched.path == g_config.dlib_shape)
+    cachedModel<ThreadLandmarks>(LoadLandmarks{model});
+}
+
+}  // namespace morvik
 
 void dlib_get_eyes(dlib::full_object_detection& shape, mv::Point& left_eye, mv::Point& right_eye) {
   // A shape without eye outlines (not from this library's model) has no
