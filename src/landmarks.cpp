@@ -29,8 +29,8 @@ struct ThreadLandmarks {
 };
 
 // A model without both eye outlines cannot serve this library, and one
-// whose parts do not fit together would make dlib read outside them: both
-// are refused at load rather than read past their ends later.
+// whose parts do not fit together would make a prediction read outside
+// them: both are refused at load rather than read past their ends later.
 void acceptLandmarks(const morvik::LandmarkModel& model, const std::string& path) {
   if (model.num_parts() < kMinLandmarks)
     throw dlib::serialization_error("The landmark model in " + path + " has fewer than 48 points.");

@@ -73,6 +73,7 @@ void ModelDigest::step(const char* block) {
 }
 
 void ModelDigest::add(const char* data, size_t size) {
+  if (size == 0) return;  // data may then be null
   if (carried_ > 0) {
     const size_t take = std::min(sizeof carry_ - carried_, size);
     std::memcpy(carry_ + carried_, data, take);
