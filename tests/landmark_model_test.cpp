@@ -59,34 +59,52 @@ float pick(std::mt19937& random, int i) {
 // Ways to break a model that dlib parses without complaint.
 enum class Fault { kNone, kSplitPastPixels, kMissingLeaf, kShortLeaf, kNaNLeaf, kOddShape };
 
-// A small model with the layout of the real one: `points` points, 3
-// cascades of 4 trees of depth 2, 8 feature pixels per cascade; leaf values
-// and thresholds from pick() when `specials`, plain numbers otherwise.
-dlib::shape_predictor syntheticModel(long points = 5, bool specials = true, Fault fault = Fault::kNone) {
-  std::mt19937 random(7);
+// The sizes of a synthetic model.
+struct Layout {
+  long points = 5;
+  int cascades = 3, trees = 4, depth = 2, pixels = 8;
+};
+
+// A model with the layout of the real one (by default `points` points, 3
+// cascades of 4 trees of depth 2, 8 feature pixels per cascade); leaf
+// values and thresholds from pick() when `specials`, plain numbers
+// otherwise.
+std::vector<std::vector<dlib::impl::regression_tree>> syntheticForests(
+    const Layout& layout, bool specials, std::mt19937& random, Column& initial,
+    std::vector<std::vector<dlib::vector<float, 2>>>& pixels) {
   int n = specials ? 0 : 100;
-  Column initial(2 * points + (fault == Fault::kOddShape ? 1 : 0));
   for (long i = 0; i < initial.size(); ++i) initial(i) = std::uniform_real_distribution<float>(0, 1)(random);
-  std::vector<std::vector<dlib::impl::regression_tree>> forests(3);
-  std::vector<std::vector<dlib::vector<float, 2>>> pixels(3);
+  std::vector<std::vector<dlib::impl::regression_tree>> forests(layout.cascades);
+  pixels.assign(forests.size(), {});
+  const int splits = (1 << layout.depth) - 1;
   for (size_t c = 0; c < forests.size(); ++c) {
-    for (int p = 0; p < 8; ++p) pixels[c].emplace_back(pick(random, 20 + p), pick(random, 30 + p));
-    forests[c].resize(4);
+    for (int p = 0; p < layout.pixels; ++p) pixels[c].emplace_back(pick(random, 20 + p), pick(random, 30 + p));
+    forests[c].resize(layout.trees);
     for (dlib::impl::regression_tree& tree : forests[c]) {
-      for (int s = 0; s < 3; ++s) {
+      for (int s = 0; s < splits; ++s) {
         dlib::impl::split_feature split;
-        split.idx1 = random() % 8;
-        split.idx2 = random() % 8;
+        split.idx1 = random() % layout.pixels;
+        split.idx2 = random() % layout.pixels;
         split.thresh = pick(random, n++);
         tree.splits.push_back(split);
       }
-      tree.leaf_values.resize(4);
+      tree.leaf_values.resize(splits + 1);
       for (Column& leaf : tree.leaf_values) {
-        leaf.set_size(2 * points);
+        leaf.set_size(2 * layout.points);
         for (long i = 0; i < leaf.size(); ++i) leaf(i) = pick(random, n++);
       }
     }
   }
+  return forests;
+}
+
+dlib::shape_predictor syntheticModel(long points = 5, bool specials = true, Fault fault = Fault::kNone) {
+  std::mt19937 random(7);
+  Layout layout;
+  layout.points = points;
+  Column initial(2 * points + (fault == Fault::kOddShape ? 1 : 0));
+  std::vector<std::vector<dlib::vector<float, 2>>> pixels;
+  auto forests = syntheticForests(layout, specials, random, initial, pixels);
   dlib::impl::regression_tree& last = forests[2][3];
   if (fault == Fault::kSplitPastPixels) last.splits[1].idx2 = 8;
   if (fault == Fault::kMissingLeaf) last.leaf_values.pop_back();
@@ -182,22 +200,15 @@ class PieceSource : public morvik::ByteSource {
 // chunk boundary come out whole. A source that ends early stops the reader.
 TEST(LandmarkModelReader, ReadsFromASourceAChunkAtATime) {
   std::mt19937 random(3);
-  Column initial(2 * 68);
-  for (long i = 0; i < initial.size(); ++i) initial(i) = std::uniform_real_distribution<float>(0, 1)(random);
-  std::vector<std::vector<dlib::impl::regression_tree>> forests(2);
-  std::vector<std::vector<dlib::vector<float, 2>>> pixels(2);
-  for (size_t c = 0; c < forests.size(); ++c) {
-    for (int p = 0; p < 40; ++p) pixels[c].emplace_back(pick(random, 100 + p), pick(random, 200 + p));
-    forests[c].resize(60);
-    for (dlib::impl::regression_tree& tree : forests[c]) {
-      for (int s = 0; s < 7; ++s) tree.splits.push_back({random() % 40, random() % 40, pick(random, 50 + s)});
-      tree.leaf_values.resize(8);
-      for (Column& leaf : tree.leaf_values) {
-        leaf.set_size(initial.size());
-        for (long i = 0; i < leaf.size(); ++i) leaf(i) = pick(random, static_cast<int>(random() % 200));
-      }
-    }
-  }
+  Layout layout;
+  layout.points = 68;
+  layout.cascades = 2;
+  layout.trees = 60;
+  layout.depth = 3;
+  layout.pixels = 40;
+  Column initial(2 * layout.points);
+  std::vector<std::vector<dlib::vector<float, 2>>> pixels;
+  const auto forests = syntheticForests(layout, false, random, initial, pixels);
   const std::string bytes = serialized(dlib::shape_predictor(initial, forests, pixels));
   ASSERT_GT(bytes.size(), size_t{512} << 10);  // several chunks
 
