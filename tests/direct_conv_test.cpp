@@ -134,7 +134,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{2, 4, 30, 24, 6, 5, 1, 2},      // two samples, one run per row exactly
                       Case{1, 2, 5, 5, 3, 5, 1, 2},        // a filter as large as the input
                       Case{1, 3, 9, 9, 5, 9, 2, 1},        // stride 2 with padding, a single output row
-                      Case{1, 1, 6, 200, 2, 5, 1, 0}));    // a long row of runs, no padding
+                      Case{1, 1, 6, 200, 2, 5, 1, 0},      // a long row of runs, no padding
+                      Case{1, 7, 21, 37, 10, 5, 2, 0},     // blocks of 5 filters, stride 2, a partial run
+                      Case{1, 5, 13, 45, 15, 5, 1, 2}));   // blocks of 5 filters, runs of 16 and a partial one
 
 TEST(DirectConvolutionShapes, LeavesShapesItDoesNotServeToTheCaller) {
   dlib::resizable_tensor data(1, 2, 12, 12), out(1, 1, 1, 1);
