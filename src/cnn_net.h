@@ -19,14 +19,16 @@
 #include "morvik/global_cache.h"
 #include "model_file.h"
 #include "fused_epilogue.h"
+#include "pyramid_input.h"
 #include "tiled_conv.h"
 
 namespace morvik {
 namespace cnn {
 
-// The trained model has batch normalisation layers; for inference they are
-// read as affine layers, which the convolutions below them apply together
-// with the relu (fused_epilogue.h). The convolutions are computed in bands
+// The input layer builds its image pyramid with several threads
+// (pyramid_input.h). The trained model has batch normalisation layers; for
+// inference they are read as affine layers, which the convolutions below
+// them apply together with the relu (fused_epilogue.h). The convolutions are computed in bands
 // so that a photo's huge temporaries are not mapped afresh on every call.
 template <long N, typename SUBNET>
 using con5d = banded_con<N, 5, 5, 2, 2, SUBNET>;
@@ -40,7 +42,7 @@ using rcon5 = fusable_relu<fusable_affine<con5<45, SUBNET>>>;
 
 template <typename Pyramid>
 using MmodNet = dlib::loss_mmod<banded_con<1, 9, 9, 1, 1,
-                rcon5<rcon5<rcon5<downsampler<dlib::input_rgb_image_pyramid<Pyramid>>>>>>>;
+                rcon5<rcon5<rcon5<downsampler<threaded_input_rgb_image_pyramid<Pyramid>>>>>>>;
 
 // Runs the calling thread's network of type Net, loading it from
 // "dlib.dnet" on first use. A missing or foreign model file throws
