@@ -12,6 +12,7 @@
 #ifndef MORVIK_PYRAMID_INPUT_H_
 #define MORVIK_PYRAMID_INPUT_H_
 
+#include <iterator>
 #include <vector>
 
 #include <dlib/dnn.h>
