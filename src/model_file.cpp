@@ -1,4 +1,4 @@
-// Reading dlib model files into memory.
+// Reading dlib model files.
 #include "model_file.h"
 
 #include <fcntl.h>
@@ -8,22 +8,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 namespace morvik {
 
-ModelBytes readModelFile(const std::string& path) {
-  const dlib::serialization_error unreadable("Unable to open " + path + " for reading.");
-  // A directory opens as a stream; only regular files are models.
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) throw unreadable;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw unreadable;
-  ModelBytes bytes(static_cast<size_t>(info.st_size));
-  if (!bytes.empty() && !file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-    // The file shrank since stat: parse what is there; dlib reports the rest.
-    bytes.resize(static_cast<size_t>(file.gcount()));
-  }
+ModelBytes readModelFile(const std::string& path, uint64_t* digest) {
+  ModelFileSource file(path);
+  ModelBytes bytes(file.size());
+  // The file may have shrunk since it was opened: what is there is parsed,
+  // and dlib reports what is missing.
+  bytes.resize(file.read(bytes.data(), bytes.size()));
+  if (digest != nullptr) *digest = file.digest();
   return bytes;
 }
 
@@ -133,23 +127,21 @@ size_t ModelFileSource::read(char* into, size_t size) {
   return done;
 }
 
-uint64_t fileDigest(const std::string& path) {
-  ModelFileSource file(path);
+uint64_t ModelFileSource::digestToEnd() {
   std::vector<char> chunk(size_t{1} << 20);
-  while (file.read(chunk.data(), chunk.size()) == chunk.size()) {
+  while (read(chunk.data(), chunk.size()) == chunk.size()) {
   }
-  return file.digest();
+  return digest();
 }
+
+uint64_t fileDigest(const std::string& path) { return ModelFileSource(path).digestToEnd(); }
 
 bool streamFaster(const std::string& path, LandmarkModel& model, uint64_t& digest) {
   ModelFileSource file(path);
   if (!readLandmarkModel(file, file.size(), model)) return false;
   // The digest covers the whole file, also bytes after the model (which
   // dlib ignores too).
-  std::vector<char> rest(size_t{64} << 10);
-  while (file.read(rest.data(), rest.size()) == rest.size()) {
-  }
-  digest = file.digest();
+  digest = file.digestToEnd();
   return true;
 }
 

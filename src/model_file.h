@@ -15,6 +15,7 @@
 #include <mutex>
 #include <streambuf>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -27,9 +28,10 @@ namespace morvik {
 
 using ModelBytes = std::vector<char, ModelBytesAllocator<char>>;
 
-// The bytes of a model file; throws dlib::serialization_error when it is
-// not a regular file that can be read.
-ModelBytes readModelFile(const std::string& path);
+// The bytes of a model file, and their digest (ModelDigest) when asked;
+// throws dlib::serialization_error when it is not a regular file that can
+// be read.
+ModelBytes readModelFile(const std::string& path, uint64_t* digest = nullptr);
 
 // dlib's error for a model that could not be parsed, naming the file.
 dlib::serialization_error modelFileError(const dlib::serialization_error& e, const std::string& path);
@@ -68,6 +70,8 @@ class ModelFileSource : public ByteSource {
   size_t read(char* into, size_t size) override;
   // Of the bytes read so far, with the length at opening.
   uint64_t digest() const { return digest_.value(); }
+  // Reads what is left of the file and returns the digest of all of it.
+  uint64_t digestToEnd();
 
  private:
   int fd_ = -1;
@@ -112,17 +116,21 @@ bool streamFaster(const std::string& /*path*/, T& /*item*/, uint64_t& /*digest*/
   return false;
 }
 
+// dlib's reader of a model from bytes in memory, with its error texts.
 template <typename T>
-void deserializeModelBytes(ModelBytes& bytes, const std::string& path, T& item) {
-  if (readFaster(bytes, item)) return;
+void deserializeWithDlib(ModelBytes& bytes, const std::string& path, T& item) {
   MemoryStreambuf buffer(bytes.data(), bytes.size());
   std::istream in(&buffer);
   try {
-    // dlib's reader of a model from a stream, with its error texts.
     dlib::proxy_deserialize(in) >> item;
   } catch (const dlib::serialization_error& e) {
     throw modelFileError(e, path);
   }
+}
+
+template <typename T>
+void deserializeModelBytes(ModelBytes& bytes, const std::string& path, T& item) {
+  if (!readFaster(bytes, item)) deserializeWithDlib(bytes, path, item);
 }
 
 template <typename T>
@@ -137,9 +145,15 @@ template <typename T>
 uint64_t loadModelFile(const std::string& path, T& item) {
   uint64_t digest = 0;
   if (streamFaster(path, item, digest)) return digest;
-  ModelBytes bytes = readModelFile(path);
-  deserializeModelBytes(bytes, path, item);
-  return modelDigest(bytes);
+  ModelBytes bytes = readModelFile(path, &digest);
+  // Bytes the streaming reader gave up go to dlib: the reader in memory
+  // would give them up too.
+  if constexpr (std::is_same<T, LandmarkModel>::value) {
+    deserializeWithDlib(bytes, path, item);
+  } else {
+    deserializeModelBytes(bytes, path, item);
+  }
+  return digest;
 }
 
 // A parsed model that every thread loading the same bytes from the same
