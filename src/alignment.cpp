@@ -48,10 +48,6 @@ bool coversImage(const cv::Rect& r, const cv::Mat& image) {
          int64_t{r.y} + r.height <= image.rows;
 }
 
-}  // namespace
-
-namespace {
-
 // The rotation about the face's centre and the face's box carried through
 // it; false for an empty face box or an angle that is not a number.
 bool faceRotation(double angle, const mv::Rectangle& faceRect, cv::Mat& rotation, cv::Rect& box) {
@@ -156,17 +152,12 @@ int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv
 
   const bool level = left_eye->x == right_eye->x && left_eye->y == right_eye->y;
   const double angle = level ? 0.0 : eyeLineAngle(*left_eye, *right_eye);
-  const auto nothing = [](const cv::Rect&) {};
-  if (level || std::abs(angle) <= kMaxUnrotatedAngle) {
-    cv::Mat working = image;
-    return cropFace(working, nothing, faceRect, cropped, optimal,
-                    [&](cv::Rect& r) { return DlibUpdateOptimalFaceRect(working, r); });
-  }
   cv::Mat rotation;
-  if (whole_image) {
+  if (whole_image || std::abs(angle) <= kMaxUnrotatedAngle) {
+    // Small tilts leave `working` the image itself.
     cv::Mat working;
     rotateImage(angle, image, faceRect, left_eye, right_eye, working, rotation);
-    return cropFace(working, nothing, faceRect, cropped, optimal,
+    return cropFace(working, [](const cv::Rect&) {}, faceRect, cropped, optimal,
                     [&](cv::Rect& r) { return DlibUpdateOptimalFaceRect(working, r); });
   }
   cv::Rect box;

@@ -12,9 +12,9 @@
 //             (columns)), anchor indices, deltas (pairs of floats).
 #include "landmark_model_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -43,6 +43,22 @@ float toFloat(dlib::int64 mantissa, dlib::int16 exponent) {
   return static_cast<float>(dlib::float_details(mantissa, exponent));
 }
 
+// The magnitude of `size` bytes (1 to 8), low first, in one load of eight
+// (x86-64 is little-endian) with the excess masked; digits must have eight
+// bytes in hand.
+uint64_t magnitudeOf(const unsigned char* digits, unsigned size) {
+  uint64_t magnitude;
+  std::memcpy(&magnitude, digits, 8);
+  if (size < 8) magnitude &= (uint64_t{1} << (8 * size)) - 1;
+  return magnitude;
+}
+
+// dlib builds a value in its type and negates it there: the same bits as
+// the magnitude negated in unsigned arithmetic, cut to the type.
+uint64_t withSign(unsigned char control, uint64_t magnitude) {
+  return (control & 0x80) != 0 ? 0 - magnitude : magnitude;
+}
+
 // Values in dlib's format from a run of bytes, in memory or pulled from a
 // source a chunk at a time. The first fault stops it: ok() turns false and
 // every later read returns 0 without moving.
@@ -68,9 +84,7 @@ class Reader {
     // Bits 4-6 are reserved; dlib ignores them in an integer.
     const uint64_t magnitude = bytes(control & 0x0F, sizeof(T));
     if (!ok_) return 0;
-    // dlib builds the value in T and negates it there: the same bits as
-    // the magnitude cut to T, negated in unsigned arithmetic.
-    return static_cast<T>((control & 0x80) != 0 ? 0 - magnitude : magnitude);
+    return static_cast<T>(withSign(control, magnitude));
   }
 
   template <typename T>
@@ -140,15 +154,12 @@ class Reader {
       const unsigned control = p[0];
       const unsigned size = control & 0x0F;
       if ((control & 0x70) != 0 || size == 0 || size > 8) break;
-      uint64_t magnitude;
-      std::memcpy(&magnitude, p + 1, 8);
-      if (size < 8) magnitude &= (uint64_t{1} << (8 * size)) - 1;
-      const auto mantissa = static_cast<dlib::int64>((control & 0x80) != 0 ? 0 - magnitude : magnitude);
+      const auto mantissa = static_cast<dlib::int64>(withSign(control, magnitudeOf(p + 1, size)));
       const unsigned char* e = p + 1 + size;
       const unsigned e_size = e[0] & 0x0F;
       if (e_size == 0 || e_size > 2) break;
       const uint64_t e_magnitude = e_size == 1 ? e[1] : (uint64_t{e[2]} << 8 | e[1]);
-      const auto exponent = static_cast<dlib::int16>((e[0] & 0x80) != 0 ? 0 - e_magnitude : e_magnitude);
+      const auto exponent = static_cast<dlib::int16>(withSign(e[0], e_magnitude));
       out[i] = toFloat(mantissa, exponent);
       p = e + 1 + e_size;
     }
@@ -179,9 +190,7 @@ class Reader {
     const unsigned char* digits = at_ + 1;
     uint64_t magnitude = 0;
     if (inHand() >= 1 + 8) {
-      // Eight bytes in one load (x86-64 is little-endian), the excess masked.
-      std::memcpy(&magnitude, digits, 8);
-      if (size < 8) magnitude &= (uint64_t{1} << (8 * size)) - 1;
+      magnitude = magnitudeOf(digits, size);
     } else {
       for (unsigned i = size; i-- > 0;) magnitude = (magnitude << 8) | digits[i];
     }
@@ -225,7 +234,7 @@ void readColumn(Reader& in, dlib::matrix<float, 0, 1>& column) {
   const long rows = columnRows(in);
   if (!in.ok()) return;
   column.set_size(rows);
-  for (long r = 0; r < rows && in.ok(); ++r) column(r) = in.real();
+  if (rows > 0) in.reals(&column(0), static_cast<size_t>(rows));
 }
 
 // A tree's splits and leaves, appended to the flat arrays. Every leaf must
@@ -253,10 +262,6 @@ void readTree(Reader& in, long shape, LandmarkParts& parts) {
   }
   parts.trees.push_back(tree);
 }
-
-}  // namespace
-
-namespace {
 
 bool readModel(Reader& in, LandmarkModel& model) {
   if (in.signedInt<int>() != 1) return false;
