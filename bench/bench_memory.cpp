@@ -22,7 +22,7 @@
 #include <dlib/image_processing/full_object_detection.h>
 #include <opencv2/core.hpp>
 
-#include "eye_cascade.h"
+#include "analysis/eye_cascade.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"

@@ -3,10 +3,10 @@
 
 #include <opencv2/objdetect.hpp>
 
-#include "cascade_loader.h"
+#include "models/cascade_loader.h"
 #include "check.h"
-#include "eye_cascade.h"
-#include "image_convert.h"
+#include "analysis/eye_cascade.h"
+#include "image/image_convert.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"

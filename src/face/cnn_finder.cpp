@@ -2,8 +2,7 @@
 // they share with the confirmer, and the rule that turns network
 // detections into face rectangles. The networks themselves live in
 // cnn_full.cpp and cnn_light.cpp.
-#include "cnn_detections.h"
-#include "dlib_rect.h"
+#include "face/detections.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/image.h"

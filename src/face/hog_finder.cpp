@@ -7,12 +7,12 @@
 #include <dlib/opencv/cv_image.h>
 
 #include "check.h"
-#include "dlib_rect.h"
-#include "frontal_faces_model.h"
-#include "hog_detection.h"
+#include "face/detections.h"
+#include "face/frontal_faces_model.h"
+#include "engine/hog_detection.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"
-#include "parallel.h"
+#include "engine/parallel.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <dlib/image_processing/shape_predictor.h>
 
 #include "fuzz_support.h"
-#include "landmark_model.h"
-#include "landmark_model_reader.h"
+#include "models/landmark_model.h"
+#include "models/landmark_model_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* bytes = reinterpret_cast<const char*>(data);

@@ -1,0 +1,175 @@
+// Entry points for C hosts that hold raw pixels instead of cv::Mat. Each one
+// wraps the caller's buffer in a cv::Mat view, converts it to BGR and runs
+// the cv::Mat entry point. Unlike those, nothing thrown below may cross the
+// C boundary: every exception becomes -8.
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "api/entry_points.h"
+#include "morvik/morvik.h"
+// After morvik.h, so that the shared entry points keep their C++ declarations.
+#include "morvik/morvik_c.h"
+
+static_assert(sizeof(MvFace) == sizeof(mv::Face), "MvFace mirrors mv::Face");
+static_assert(offsetof(MvFace, rect) == offsetof(mv::Face, rect), "MvFace mirrors mv::Face");
+static_assert(offsetof(MvFace, left_eye) == offsetof(mv::Face, left_eye), "MvFace mirrors mv::Face");
+static_assert(sizeof(MvFaceData) == sizeof(mv::FaceData), "MvFaceData mirrors mv::FaceData");
+static_assert(offsetof(MvFaceData, vector) == offsetof(mv::FaceData, vector),
+              "MvFaceData mirrors mv::FaceData");
+static_assert(sizeof(MvFaceDataEx) == sizeof(mv::FaceDataEx), "MvFaceDataEx mirrors mv::FaceDataEx");
+static_assert(sizeof(MvFaceDataAngle) == sizeof(mv::FaceDataAngle),
+              "MvFaceDataAngle mirrors mv::FaceDataAngle");
+static_assert(sizeof(MvOptionString) == sizeof(mv::OptionString),
+              "MvOptionString mirrors mv::OptionString");
+
+namespace {
+
+int channelsOf(int32_t format) {
+  switch (format) {
+    case MV_PIXELS_GRAY: return 1;
+    case MV_PIXELS_BGR:
+    case MV_PIXELS_RGB: return 3;
+    case MV_PIXELS_BGRA:
+    case MV_PIXELS_RGBA: return 4;
+    default: return 0;
+  }
+}
+
+// The one place where a caller's buffer becomes an image for the library:
+// checks the description, then yields BGR pixels (a view when the buffer
+// already is BGR, else a converted copy).
+int toBgr(const MvImage& image, cv::Mat& bgr) {
+  const int channels = channelsOf(image.format);
+  if (image.pixels == nullptr || channels == 0 || image.width <= 0 || image.height <= 0) {
+    return MV_INVALID_ARGS;
+  }
+  const size_t row = static_cast<size_t>(image.width) * static_cast<size_t>(channels);
+  const size_t stride = image.stride == 0 ? row : image.stride;
+  if (stride < row || stride > std::numeric_limits<size_t>::max() / static_cast<size_t>(image.height)) {
+    return MV_INVALID_ARGS;
+  }
+  const cv::Mat view(image.height, image.width, CV_8UC(channels), const_cast<void*>(image.pixels),
+                     stride);
+  switch (image.format) {
+    case MV_PIXELS_GRAY: cv::cvtColor(view, bgr, cv::COLOR_GRAY2BGR); break;
+    case MV_PIXELS_BGR: bgr = view; break;
+    case MV_PIXELS_BGRA: cv::cvtColor(view, bgr, cv::COLOR_BGRA2BGR); break;
+    case MV_PIXELS_RGB: cv::cvtColor(view, bgr, cv::COLOR_RGB2BGR); break;
+    case MV_PIXELS_RGBA: cv::cvtColor(view, bgr, cv::COLOR_RGBA2BGR); break;
+  }
+  return MV_OK;
+}
+
+std::vector<mv::Face> toFaces(const MvFace* faces, size_t count) {
+  std::vector<mv::Face> copies(count);
+  std::memcpy(static_cast<void*>(copies.data()), faces, count * sizeof(mv::Face));
+  return copies;
+}
+
+// Runs `body`, turning anything it throws into -8.
+template <typename Body>
+int guarded(Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return MV_EXCEPTION;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+MORVIK_API int MvExtractFacesPixels(const MvImage* image, MvFace* faces, size_t* faces_size,
+                                    MvFindFaceAlgoType algo) {
+  if (image == nullptr || morvik::missingOutput(faces, faces_size)) return MV_INVALID_ARGS;
+  return guarded([&]() -> int {
+    cv::Mat bgr;
+    int rc = toBgr(*image, bgr);
+    if (rc != MV_OK) return rc;
+    std::vector<mv::Face> found(*faces_size);
+    size_t size = found.size();
+    rc = ExtractFaces(&bgr, found.data(), &size, static_cast<mv::FindFaceAlgoType>(algo));
+    if (rc != MV_OK) return rc;
+    std::memcpy(faces, found.data(), size * sizeof(mv::Face));
+    *faces_size = size;
+    return MV_OK;
+  });
+}
+
+MORVIK_API int MvExtractInfoPixels(const MvImage* image, const MvFace* faces, size_t count,
+                                   MvFaceData* data, size_t* data_size) {
+  if (image == nullptr || faces == nullptr || morvik::missingOutput(data, data_size)) {
+    return MV_INVALID_ARGS;
+  }
+  if (count == 0) return MV_NO_FACE;
+  return guarded([&]() -> int {
+    cv::Mat bgr;
+    int rc = toBgr(*image, bgr);
+    if (rc != MV_OK) return rc;
+    const size_t n = count < *data_size ? count : *data_size;
+    std::vector<mv::Face> known = toFaces(faces, n);
+    std::vector<mv::FaceData> described(n);
+    size_t size = n;
+    rc = ExtractInfo(&bgr, known.data(), n, described.data(), &size);
+    if (rc != MV_OK) return rc;
+    std::memcpy(data, described.data(), size * sizeof(mv::FaceData));
+    *data_size = size;
+    return MV_OK;
+  });
+}
+
+MORVIK_API int MvExtractVectorPixels(const MvImage* image, const MvFace* face, float* descriptor) {
+  if (image == nullptr || face == nullptr || descriptor == nullptr) return MV_INVALID_ARGS;
+  return guarded([&]() -> int {
+    cv::Mat bgr;
+    int rc = toBgr(*image, bgr);
+    if (rc != MV_OK) return rc;
+    std::vector<mv::Face> known = toFaces(face, 1);
+    float vector[128];
+    rc = ExtractVector(&bgr, known.data(), vector);
+    if (rc != MV_OK) return rc;
+    std::memcpy(descriptor, vector, sizeof(vector));
+    return MV_OK;
+  });
+}
+
+MORVIK_API int MvDecodeImage(const void* bytes, size_t length, MvImage* image) {
+  if (bytes == nullptr || length == 0 || image == nullptr) return MV_INVALID_ARGS;
+  if (length > static_cast<size_t>(std::numeric_limits<int>::max())) return MV_PARSE_IMAGE;
+  return guarded([&]() -> int {
+    const cv::Mat encoded(1, static_cast<int>(length), CV_8UC1, const_cast<void*>(bytes));
+    cv::Mat decoded;
+    try {
+      decoded = cv::imdecode(encoded, cv::IMREAD_COLOR);
+    } catch (const cv::Exception&) {
+      return MV_PARSE_IMAGE;  // some codecs throw on damaged data instead of failing
+    }
+    if (decoded.empty() || decoded.type() != CV_8UC3) return MV_PARSE_IMAGE;
+    const size_t stride = static_cast<size_t>(decoded.cols) * 3;
+    void* pixels = std::malloc(stride * static_cast<size_t>(decoded.rows));
+    if (pixels == nullptr) return MV_EXCEPTION;
+    cv::Mat packed(decoded.rows, decoded.cols, CV_8UC3, pixels, stride);
+    decoded.copyTo(packed);
+    image->pixels = pixels;
+    image->width = decoded.cols;
+    image->height = decoded.rows;
+    image->stride = stride;
+    image->format = MV_PIXELS_BGR;
+    return MV_OK;
+  });
+}
+
+MORVIK_API void MvReleaseImage(MvImage* image) {
+  if (image == nullptr) return;
+  std::free(const_cast<void*>(image->pixels));
+  *image = MvImage{};
+}
+
+}  // extern "C"

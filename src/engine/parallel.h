@@ -1,0 +1,36 @@
+// Inference engine: what replaces dlib's slow paths. The CNN detector's
+// convolutions (tiled_conv, direct_conv), its fused batch-norm and relu
+// epilogues and its image pyramid (pyramid_input), the scratch memory the
+// convolutions keep per thread (conv_scratch), the HOG detector's filters
+// run side by side (hog_detection), and the helper threads of one call
+// (this header). What it guarantees: the pyramid, the fused epilogues and
+// the HOG detections are dlib's, bit for bit and box for box; the direct
+// convolution sums in another order than BLAS and may differ from dlib's in
+// the last bits of a value, never with the number of threads. Every helper
+// thread ends before the call that started it returns.
+//
+// The work of one call spread over a few threads that end before it
+// returns: the CNN detector's convolutions and the HOG detector's filters.
+#ifndef MORVIK_PARALLEL_H_
+#define MORVIK_PARALLEL_H_
+
+#include <functional>
+
+namespace morvik {
+
+// How many threads one call may use: as many as the host allows OpenBLAS
+// (OPENBLAS_NUM_THREADS, openblas_set_num_threads), so that one setting
+// governs all of the library's threads; one per core without OpenBLAS.
+int callThreads();
+
+// Runs task(i, worker) for every i in [0, count), on the calling thread
+// and up to threads - 1 helpers, taking the tasks in order from a shared
+// counter. worker (0 for the calling thread, below `threads`) names the
+// thread that runs a task, so that each can keep scratch memory of its own.
+// When no helper can be started the calling thread runs every task. The
+// first exception a task throws is rethrown once all threads have stopped.
+void parallelFor(long count, int threads, const std::function<void(long task, int worker)>& task);
+
+}  // namespace morvik
+
+#endif  // MORVIK_PARALLEL_H_

@@ -1,0 +1,65 @@
+// Confirmation of a finder's candidate by the light CNN detector. The crop
+// is scaled so that the candidate has about the target width, because the
+// light detector looks at one size only.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include <opencv2/imgproc.hpp>
+
+#include "face/confirmer_scale.h"
+#include "morvik/dlib_wrappers.h"
+#include "morvik/findface.h"
+
+FaceConfirmer::~FaceConfirmer() = default;
+
+namespace {
+
+cv::Point centreOf(const cv::Rect& r) { return cv::Point(r.x + r.width / 2, r.y + r.height / 2); }
+
+// Wide enough that no pair of image coordinates overflows.
+int64_t squaredDistance(const cv::Point& a, const cv::Point& b) {
+  const int64_t dx = int64_t{a.x} - b.x, dy = int64_t{a.y} - b.y;
+  return dx * dx + dy * dy;
+}
+
+cv::Rect scaledRect(const cv::Rect& r, double factor) {
+  return cv::Rect(int(r.x * factor), int(r.y * factor), int(r.width * factor), int(r.height * factor));
+}
+
+}  // namespace
+
+namespace morvik {
+
+double confirmScaleFactor(int face_width, int target_width) {
+  constexpr int kTolerance = 3;  // within this many pixels the crop is used as it is
+  if (target_width <= 0 || std::abs(face_width - target_width) <= kTolerance) return 0.0;
+  return double(target_width) / face_width;
+}
+
+}  // namespace morvik
+
+int CnnLightConfirmer::confirmFace(const cv::Rect& face, const cv::Mat& crop, cv::Rect& result) {
+  // A negative width would turn into a negative scale factor.
+  if (face.width <= 0 || crop.cols == 0) return -1;
+
+  const double c = morvik::confirmScaleFactor(face.width, target_width_);
+  cv::Mat scaled = crop;
+  if (c != 0.0) cv::resize(crop, scaled, cv::Size(), c, c, cv::INTER_CUBIC);
+  if (scaled.cols == 0) return -4;
+
+  dlib::cv_image<dlib::bgr_pixel> view(scaled);
+  dlib::matrix<dlib::rgb_pixel> rgb;
+  cv2dlib(view, rgb);
+  std::vector<cv::Rect> detections;
+  if (DlibCNNLightExtractFaceInfo(rgb, detections) == 0) return -4;
+
+  cv::Point target = centreOf(face);
+  if (c != 0.0) target = cv::Point(int(target.x * c), int(target.y * c));
+  const cv::Rect nearest = *std::min_element(
+      detections.begin(), detections.end(), [&](const cv::Rect& a, const cv::Rect& b) {
+        return squaredDistance(centreOf(a), target) < squaredDistance(centreOf(b), target);
+      });
+  result = c != 0.0 ? scaledRect(nearest, 1.0 / c) : nearest;
+  return 0;
+}

@@ -1,0 +1,133 @@
+// Affine and relu layers folded into the convolution below them: the same
+// bits as dlib's layers, the same model files, and copies that still work.
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include <dlib/dnn.h>
+#include <gtest/gtest.h>
+
+#include "engine/fused_epilogue.h"
+#include "engine/tiled_conv.h"
+
+namespace {
+
+using morvik::banded_con;
+using morvik::fusable_affine;
+using morvik::fusable_relu;
+
+// Three convolutions: a 5x5 one the direct kernel serves, a 3x3 one it
+// does not (dlib's own steps then apply the epilogue), and at the bottom
+// an affine layer with no relu above it, which is left alone.
+template <template <typename> class Norm, template <typename> class Relu>
+using Net = Relu<Norm<banded_con<6, 5, 5, 2, 2,
+            Relu<Norm<banded_con<5, 3, 3, 1, 1,
+            Norm<banded_con<4, 5, 5, 1, 1, dlib::input<dlib::matrix<float>>>>>>>>>>;
+
+using TrainedNet = Net<dlib::bn_con, dlib::relu>;
+using LayeredNet = Net<dlib::affine, dlib::relu>;
+using FoldedNet = Net<fusable_affine, fusable_relu>;
+
+dlib::matrix<float> testImage() {
+  dlib::matrix<float> image(37, 53);
+  dlib::rand rnd(7);
+  for (long r = 0; r < image.nr(); ++r)
+    for (long c = 0; c < image.nc(); ++c) image(r, c) = static_cast<float>(rnd.get_random_gaussian());
+  return image;
+}
+
+// A trained network's bytes: random filters and batch normalisation
+// parameters, read back as affine layers.
+std::string modelBytes() {
+  TrainedNet net;
+  net(testImage());  // sizes the parameters
+  dlib::rand rnd(11);
+  dlib::visit_computational_layers(net, [&rnd](auto& layer) {
+    for (float& v : layer.get_layer_params()) v = static_cast<float>(rnd.get_random_gaussian());
+  });
+  std::ostringstream out;
+  serialize(net, out);  // the network's own, found by argument lookup
+  return out.str();
+}
+
+template <typename T>
+void load(const std::string& bytes, T& net) {
+  std::istringstream in(bytes);
+  deserialize(net, in);  // likewise
+}
+
+bool sameBits(const dlib::tensor& a, const dlib::tensor& b) {
+  return a.size() == b.size() && a.size() > 0 && std::memcmp(a.host(), b.host(), a.size() * sizeof(float)) == 0;
+}
+
+std::string bytesOf(const FoldedNet& net) {
+  std::ostringstream out;
+  serialize(net, out);  // the network's own, found by argument lookup
+  return out.str();
+}
+
+class FoldedEpilogue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string bytes = modelBytes();
+    load(bytes, layered);
+    load(bytes, folded);
+    morvik::fuseConvEpilogues(folded);
+    const dlib::tensor& out = layered(testImage());
+    expected.copy_size(out);
+    memcpy(expected, out);  // dlib's tensor copy
+  }
+
+  LayeredNet layered;
+  FoldedNet folded;
+  dlib::resizable_tensor expected;
+};
+
+TEST_F(FoldedEpilogue, FoldsEveryReluAffineConvolutionTriple) {
+  EXPECT_TRUE(dlib::layer<0>(folded).layer_details().handedOver());
+  EXPECT_TRUE(dlib::layer<1>(folded).layer_details().handedOver());
+  EXPECT_TRUE(dlib::layer<2>(folded).layer_details().hasEpilogue());
+  EXPECT_TRUE(dlib::layer<3>(folded).layer_details().handedOver());
+  EXPECT_TRUE(dlib::layer<4>(folded).layer_details().handedOver());
+  EXPECT_TRUE(dlib::layer<5>(folded).layer_details().hasEpilogue());
+  // No relu above it: the bottom affine layer keeps its work.
+  EXPECT_FALSE(dlib::layer<6>(folded).layer_details().handedOver());
+  EXPECT_FALSE(dlib::layer<7>(folded).layer_details().hasEpilogue());
+}
+
+TEST_F(FoldedEpilogue, OutputIsTheLayeredNetworksBitForBit) {
+  EXPECT_TRUE(sameBits(expected, folded(testImage())));
+  // A second pass reuses the layers' tensors.
+  EXPECT_TRUE(sameBits(expected, folded(testImage())));
+}
+
+TEST(FoldedEpilogueFiles, WritesTheModelBytesDlibWrites) {
+  // Before any pass: a network's file also holds its last outputs.
+  const std::string bytes = modelBytes();
+  LayeredNet layered;
+  FoldedNet folded;
+  load(bytes, layered);
+  load(bytes, folded);
+  morvik::fuseConvEpilogues(folded);
+  std::ostringstream out;
+  serialize(layered, out);
+  EXPECT_EQ(out.str(), bytesOf(folded));
+}
+
+TEST_F(FoldedEpilogue, CopiesCarryTheirEpilogue) {
+  FoldedNet copy(folded);
+  FoldedNet assigned;
+  assigned = folded;
+  folded.clean();
+  EXPECT_TRUE(sameBits(expected, copy(testImage())));
+  EXPECT_TRUE(sameBits(expected, assigned(testImage())));
+}
+
+TEST_F(FoldedEpilogue, UnfoldedLayersActAsDlibs) {
+  FoldedNet unfolded;
+  load(bytesOf(folded), unfolded);
+  EXPECT_FALSE(dlib::layer<0>(unfolded).layer_details().handedOver());
+  EXPECT_TRUE(sameBits(expected, unfolded(testImage())));
+}
+
+}  // namespace
