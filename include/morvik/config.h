@@ -79,6 +79,14 @@ class MORVIK_API GCONFIG_MORVIK {
   int confirmer_lbp = 96;
   int confirmer_haar = 81;
   int confirmer_dlib = 82;
+  // Bounds on the images the library works on, beyond the original set of
+  // options (appended, so that the fields above keep their offsets): no
+  // working image of any finder, the eye search or the confirmer has more
+  // pixels or a longer side, and encoded images that decode to more pixels
+  // are refused. Values outside the documented ranges are refused.
+  int image_max_working_pixels = 16777216;  // 4096 x 4096; 65536 to 67108864
+  int image_max_working_side = 8192;        // 256 to 16384
+  int image_max_decoded_pixels = 100000000; // 1 to 1073741824
 
  private:
   bool isString(const void* field) const;

@@ -8,6 +8,7 @@
 
 #include "models/cascade_loader.h"
 #include "image/image_convert.h"
+#include "image/image_size.h"
 #include "morvik/config.h"
 #include "morvik/global_cache.h"
 #include "morvik/image.h"
@@ -23,8 +24,8 @@ mv::Point centre(const cv::Rect& r) {
 // Eye points come from the scaled search image; bring them back to the face.
 void unscale(mv::Point& p, double rescale) {
   if (rescale <= 0.0) return;
-  p.x = static_cast<int32_t>(p.x * rescale);
-  p.y = static_cast<int32_t>(p.y * rescale);
+  p.x = morvik::saturateToInt(p.x * rescale);
+  p.y = morvik::saturateToInt(p.y * rescale);
 }
 
 int oneEye(const cv::Rect& first, double rescale, mv::Point* left, mv::Point* right) {
@@ -38,8 +39,8 @@ int oneEye(const cv::Rect& first, double rescale, mv::Point* left, mv::Point* ri
 // falls outside the configured band.
 std::vector<cv::Rect> inEyeBand(const std::vector<cv::Rect>& found, int height) {
   if (g_config.haar_eye_skip == 0) return found;
-  const int ymin = static_cast<int>(static_cast<double>(g_config.haar_eye_skip_y_min) * height / 100.0);
-  const int ymax = static_cast<int>(static_cast<double>(g_config.haar_eye_skip_y_max) * height / 100.0);
+  const int ymin = morvik::saturateToInt(static_cast<double>(g_config.haar_eye_skip_y_min) * height / 100.0);
+  const int ymax = morvik::saturateToInt(static_cast<double>(g_config.haar_eye_skip_y_max) * height / 100.0);
   std::vector<cv::Rect> kept;
   for (const cv::Rect& r : found) {
     const int row = r.y + (r.height >> 1);

@@ -7,6 +7,7 @@
 #include <dlib/image_processing/full_object_detection.h>
 
 #include "check.h"
+#include "image/image_size.h"
 #include "image/image_convert.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
@@ -64,7 +65,7 @@ int MorvikInfo::prepareImage(const PreparedParams& params, PreparedImage& prepar
 bool MorvikInfo::rescaleFaceInfo(const PreparedParams& params, mv::Face& face) {
   const double r = params.rescale;
   if (r == 0.0 || r == 1.0) return false;
-  auto scale = [r](int32_t& v) { v = static_cast<int32_t>(v * r); };
+  auto scale = [r](int32_t& v) { v = morvik::saturateToInt(v * r); };
   scale(face.rect.x);
   scale(face.rect.y);
   scale(face.rect.w);
@@ -100,12 +101,13 @@ int MorvikInfo::getFaces(std::vector<mv::Face>& faces, size_t max) {
   // in any order, so ties go top to bottom, then left to right: the same
   // image always gives the same list.
   std::sort(rfaces.begin(), rfaces.end(), [](const rotrect& a, const rotrect& b) {
-    if (a.rect.area() != b.rect.area()) return a.rect.area() > b.rect.area();
+    const int64_t area_a = morvik::pixelCount(a.rect), area_b = morvik::pixelCount(b.rect);
+    if (area_a != area_b) return area_a > area_b;
     if (a.rect.y != b.rect.y) return a.rect.y < b.rect.y;
     if (a.rect.x != b.rect.x) return a.rect.x < b.rect.x;
     return a.rect.width < b.rect.width;
   });
-  MV_CHECK(rfaces.size() <= 1 || rfaces.at(0).rect.area() >= rfaces.at(rfaces.size() - 1).rect.area());
+  MV_CHECK(rfaces.size() <= 1 || morvik::pixelCount(rfaces.front().rect) >= morvik::pixelCount(rfaces.back().rect));
 
   faces.clear();
   for (const rotrect& found : rfaces) {

@@ -7,6 +7,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "api/entry_points.h"
+#include "image/image_decode.h"
 #include "morvik/morvik.h"
 
 namespace {
@@ -15,9 +16,7 @@ namespace {
 // 32-bit column count, so longer inputs are refused rather than truncated.
 int decodeBytes(const void* bytes, size_t length, cv::Mat& decoded) {
   if (length > static_cast<size_t>(INT_MAX)) return -1;
-  const cv::Mat wrapped(1, static_cast<int>(length), CV_8UC1, const_cast<void*>(bytes));
-  decoded = cv::imdecode(wrapped, cv::IMREAD_ANYCOLOR);
-  return decoded.empty() ? -2 : 0;
+  return morvik::decodeWithinLimit(bytes, length, cv::IMREAD_ANYCOLOR, decoded);
 }
 
 bool badArgs(const void* bytes, size_t length, const void* data, const size_t* data_size) {

@@ -12,6 +12,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "api/entry_points.h"
+#include "image/image_decode.h"
 #include "morvik/morvik.h"
 // After morvik.h, so that the shared entry points keep their C++ declarations.
 #include "morvik/morvik_c.h"
@@ -142,16 +143,15 @@ MORVIK_API int MvExtractVectorPixels(const MvImage* image, const MvFace* face, f
 
 MORVIK_API int MvDecodeImage(const void* bytes, size_t length, MvImage* image) {
   if (bytes == nullptr || length == 0 || image == nullptr) return MV_INVALID_ARGS;
-  if (length > static_cast<size_t>(std::numeric_limits<int>::max())) return MV_PARSE_IMAGE;
   return guarded([&]() -> int {
-    const cv::Mat encoded(1, static_cast<int>(length), CV_8UC1, const_cast<void*>(bytes));
     cv::Mat decoded;
     try {
-      decoded = cv::imdecode(encoded, cv::IMREAD_COLOR);
+      const int rc = morvik::decodeWithinLimit(bytes, length, cv::IMREAD_COLOR, decoded);
+      if (rc != MV_OK) return rc;
     } catch (const cv::Exception&) {
       return MV_PARSE_IMAGE;  // some codecs throw on damaged data instead of failing
     }
-    if (decoded.empty() || decoded.type() != CV_8UC3) return MV_PARSE_IMAGE;
+    if (decoded.type() != CV_8UC3) return MV_PARSE_IMAGE;
     const size_t stride = static_cast<size_t>(decoded.cols) * 3;
     void* pixels = std::malloc(stride * static_cast<size_t>(decoded.rows));
     if (pixels == nullptr) return MV_EXCEPTION;

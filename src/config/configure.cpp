@@ -2,6 +2,7 @@
 
 #include "morvik/config.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -34,6 +35,9 @@ struct Key {
   const char* name;
   Kind kind;
   size_t offset;
+  // Integers outside [min, max] are refused, by the loader and by writes.
+  int64_t min = INT32_MIN;
+  int64_t max = INT32_MAX;
 };
 
 #define MV_FIELD(member) offsetof(GCONFIG_MORVIK, member)
@@ -88,11 +92,14 @@ const Key kKeys[] = {
     {"confirmer.lbp", Kind::kInt, MV_FIELD(confirmer_lbp)},
     {"confirmer.haar", Kind::kInt, MV_FIELD(confirmer_haar)},
     {"confirmer.dlib", Kind::kInt, MV_FIELD(confirmer_dlib)},
+    {"image.max_working_pixels", Kind::kInt, MV_FIELD(image_max_working_pixels), 65536, 67108864},
+    {"image.max_working_side", Kind::kInt, MV_FIELD(image_max_working_side), 256, 16384},
+    {"image.max_decoded_pixels", Kind::kInt, MV_FIELD(image_max_decoded_pixels), 1, 1073741824},
 };
 #pragma GCC diagnostic pop
 #undef MV_FIELD
 
-static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 43, "the store holds 43 options");
+static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 46, "the store holds 46 options");
 
 size_t kindSize(Kind kind) {
   switch (kind) {
@@ -114,12 +121,24 @@ boost::optional<T> lookup(const ptree& doc, const char* key) {
   return value;
 }
 
+bool inRange(const Key& key, int value) { return key.min <= value && value <= key.max; }
+template <typename T>
+bool inRange(const Key&, const T&) {
+  return true;
+}
+
 // Stores a found value; logs it unless quiet or unchanged. Floats are logged
-// widened to double with the stream's default six significant digits.
+// widened to double with the stream's default six significant digits. A
+// value outside the key's range is reported and not stored.
 template <typename T, typename Logged = T>
 void apply(const ptree& doc, const Key& key, T* field, bool quiet) {
   boost::optional<T> value = lookup<T>(doc, key.name);
   if (!value) return;
+  if (!inRange(key, *value)) {
+    std::clog << "Ignored " << key.name << " = " << static_cast<Logged>(*value) << " ( allowed " << key.min
+              << " to " << key.max << " )" << std::endl;
+    return;
+  }
   const T previous = *field;
   *field = *value;
   if (!quiet && !(previous == *value)) {
@@ -203,6 +222,13 @@ bool GCONFIG_MORVIK::isString(const void* field) const {
 
 namespace {
 
+const Key* findKey(const char* name) {
+  for (const Key& key : kKeys) {
+    if (std::strcmp(key.name, name) == 0) return &key;
+  }
+  return nullptr;
+}
+
 const GCONFIG_MORVIK::PropInfo* findProperty(const std::vector<GCONFIG_MORVIK::PropInfo>& props,
                                              const char* name) {
   for (const auto& p : props) {
@@ -243,6 +269,12 @@ int GCONFIG_MORVIK::write(const char* name, const void* buffer, size_t size) {
     if (in.length != 0 && std::memchr(in.text, '\0', in.length) != nullptr) return MV_INVALID_ARGS;
     static_cast<std::string*>(p->value)->assign(in.text == nullptr ? "" : in.text, in.length);
   } else {
+    const Key* key = findKey(name);
+    if (key != nullptr && key->kind == Kind::kInt) {
+      int value;
+      std::memcpy(&value, buffer, sizeof(value));
+      if (!inRange(*key, value)) return MV_INVALID_ARGS;
+    }
     std::memcpy(p->value, buffer, p->size);
   }
   return MV_OK;
@@ -251,14 +283,10 @@ int GCONFIG_MORVIK::write(const char* name, const void* buffer, size_t size) {
 namespace morvik {
 
 bool optionKind(const char* name, OptionKind& kind) {
-  if (name == nullptr) return false;
-  for (const Key& key : kKeys) {
-    if (std::strcmp(key.name, name) == 0) {
-      kind = key.kind;
-      return true;
-    }
-  }
-  return false;
+  const Key* key = name != nullptr ? findKey(name) : nullptr;
+  if (key == nullptr) return false;
+  kind = key->kind;
+  return true;
 }
 
 }  // namespace morvik

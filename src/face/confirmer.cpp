@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "face/confirmer_scale.h"
+#include "image/image_size.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
 
@@ -21,10 +22,6 @@ cv::Point centreOf(const cv::Rect& r) { return cv::Point(r.x + r.width / 2, r.y 
 int64_t squaredDistance(const cv::Point& a, const cv::Point& b) {
   const int64_t dx = int64_t{a.x} - b.x, dy = int64_t{a.y} - b.y;
   return dx * dx + dy * dy;
-}
-
-cv::Rect scaledRect(const cv::Rect& r, double factor) {
-  return cv::Rect(int(r.x * factor), int(r.y * factor), int(r.width * factor), int(r.height * factor));
 }
 
 }  // namespace
@@ -43,7 +40,10 @@ int CnnLightConfirmer::confirmFace(const cv::Rect& face, const cv::Mat& crop, cv
   // A negative width would turn into a negative scale factor.
   if (face.width <= 0 || crop.cols == 0) return -1;
 
-  const double c = morvik::confirmScaleFactor(face.width, target_width_);
+  // A tiny candidate asks for a large enlargement; the crop is never made
+  // larger than any working image may be.
+  double c = morvik::confirmScaleFactor(face.width, target_width_);
+  if (c != 0.0) c = morvik::boundedFactor(crop.size(), c);
   cv::Mat scaled = crop;
   if (c != 0.0) cv::resize(crop, scaled, cv::Size(), c, c, cv::INTER_CUBIC);
   if (scaled.cols == 0) return -4;
@@ -55,11 +55,11 @@ int CnnLightConfirmer::confirmFace(const cv::Rect& face, const cv::Mat& crop, cv
   if (DlibCNNLightExtractFaceInfo(rgb, detections) == 0) return -4;
 
   cv::Point target = centreOf(face);
-  if (c != 0.0) target = cv::Point(int(target.x * c), int(target.y * c));
+  if (c != 0.0) target = cv::Point(morvik::saturateToInt(target.x * c), morvik::saturateToInt(target.y * c));
   const cv::Rect nearest = *std::min_element(
       detections.begin(), detections.end(), [&](const cv::Rect& a, const cv::Rect& b) {
         return squaredDistance(centreOf(a), target) < squaredDistance(centreOf(b), target);
       });
-  result = c != 0.0 ? scaledRect(nearest, 1.0 / c) : nearest;
+  result = c != 0.0 ? morvik::scaledRect(nearest, 1.0 / c) : nearest;
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "analysis/landmarks.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/image.h"
+#include "image/image_size.h"
 #include "image/region_warp.h"
 
 namespace {
@@ -167,7 +168,9 @@ int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv
   PartlyRotated rotated(image, rotation);
   const auto load = [&](const cv::Rect& r) { rotated.load(r); };
   return cropFace(rotated.image(), load, faceRect, cropped, optimal, [&](cv::Rect& r) {
-    rotated.load(cv::Rect(r.x - r.width / 2, r.y - r.height / 2, 2 * r.width, 2 * r.height));
+    rotated.load(cv::Rect(morvik::saturateToInt(int64_t{r.x} - r.width / 2),
+                          morvik::saturateToInt(int64_t{r.y} - r.height / 2),
+                          morvik::saturateToInt(2 * int64_t{r.width}), morvik::saturateToInt(2 * int64_t{r.height})));
     if (refitFaceRectWithin(rotated.image(), r, rotated.loaded())) return true;
     rotated.loadAll();
     return DlibUpdateOptimalFaceRect(rotated.image(), r);

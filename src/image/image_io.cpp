@@ -2,13 +2,18 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <limits>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "image/image_decode.h"
+#include "image/image_header.h"
+#include "morvik/config.h"
 #include "morvik/image.h"
 #include "morvik/morvik.h"
 
@@ -41,6 +46,31 @@ int read_file(const char* path, std::vector<char>& bytes) {
   return clampedLength(bytes);
 }
 
+namespace morvik {
+
+bool decodableSize(uint64_t width, uint64_t height) {
+  const uint64_t limit = static_cast<uint64_t>(std::max(g_config.image_max_decoded_pixels, 0));
+  // Each side within the limit first, so that the product cannot wrap.
+  return width <= limit && height <= limit && width * height <= limit;
+}
+
+int decodeWithinLimit(const void* bytes, size_t length, int flags, cv::Mat& image) {
+  image.release();
+  if (bytes == nullptr || length == 0) return MV_PARSE_IMAGE;
+  // The decoder takes the length as a column count.
+  if (length > static_cast<size_t>(std::numeric_limits<int>::max())) return MV_PARSE_IMAGE;
+  uint64_t width = 0, height = 0;
+  const auto* data = static_cast<const unsigned char*>(bytes);
+  if (peekImageSize(data, length, width, height) && !decodableSize(width, height)) return MV_PARSE_IMAGE;
+  const cv::Mat wrapped(1, static_cast<int>(length), CV_8UC1, const_cast<unsigned char*>(data));
+  cv::Mat decoded = cv::imdecode(wrapped, flags);
+  if (decoded.empty() || !decodableSize(uint64_t(decoded.cols), uint64_t(decoded.rows))) return MV_PARSE_IMAGE;
+  image = decoded;
+  return MV_OK;
+}
+
+}  // namespace morvik
+
 int decodeImage(const void* data, size_t length, cv::Mat& image) {
   // The decoder reads a buffer of our own, never the caller's memory.
   std::vector<unsigned char> buffer;
@@ -49,9 +79,9 @@ int decodeImage(const void* data, size_t length, cv::Mat& image) {
     buffer.assign(begin, begin + length);
   }
   cv::Mat decoded;
-  if (!buffer.empty()) decoded = cv::imdecode(buffer, cv::IMREAD_ANYCOLOR);
+  const int rc = morvik::decodeWithinLimit(buffer.data(), buffer.size(), cv::IMREAD_ANYCOLOR, decoded);
   image = decoded;
-  return image.cols == 0 ? MV_PARSE_IMAGE : MV_OK;
+  return rc;
 }
 
 std::string sformat(std::string format, ...) {

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -92,7 +93,7 @@ int writeString(const char* name, const char* text, uint64_t length) {
 TEST_F(ConfigTest, TableHoldsEveryKeyOnceInTableOrder) {
   g_config.load("{}", true);
   const auto& props = g_config.properties();
-  ASSERT_EQ(props.size(), 43u);
+  ASSERT_EQ(props.size(), 46u);
   EXPECT_STREQ(props[0].name, "image.rescale_max");
   EXPECT_STREQ(props[29].name, "dlib.cnnface.rescale_max");
   EXPECT_STREQ(props[30].name, "dlib.cnnface.rescale_min");
@@ -106,7 +107,7 @@ TEST_F(ConfigTest, TableHoldsEveryKeyOnceInTableOrder) {
 
 TEST_F(ConfigTest, EmptySourceLoadsEmptyDocumentWithLogLines) {
   EXPECT_EQ(loadLog("", true), "Loading config from data\nLoaded config from data\n");
-  EXPECT_EQ(g_config.properties().size(), 43u);
+  EXPECT_EQ(g_config.properties().size(), 46u);
 }
 
 TEST_F(ConfigTest, ChangedValuesAreLoggedWithPreviousValue) {
@@ -178,7 +179,7 @@ TEST_F(ConfigTest, FailedExplicitLoadThrowsAndChangesNothing) {
   EXPECT_THROW(g_config.load(R"({"image": {"rescale_max": 900)", true), boost::property_tree::json_parser_error);
   EXPECT_THROW(g_config.load("/nonexistent/config.json", true), boost::property_tree::json_parser_error);
   EXPECT_EQ(g_config.image_rescale_max, 700);
-  EXPECT_EQ(g_config.properties().size(), 43u);
+  EXPECT_EQ(g_config.properties().size(), 46u);
 }
 
 TEST_F(ConfigTest, ReadAndWriteSizesAndCodes) {
@@ -362,4 +363,38 @@ TEST(InstalledConfig, ShippedFileHoldsAllKeysAtDefaults) {
   boost::property_tree::read_json(std::string(MORVIK_SOURCE_DIR) + "/data/config.json", doc);
   for (const auto& p : defaults.properties())
     EXPECT_TRUE(doc.get_child_optional(boost::property_tree::ptree::path_type(p.name, '.'))) << p.name;
+}
+
+// The bounds on working and decoded images only take values that keep the
+// library safe: anything else is refused by writes and by the loader.
+TEST_F(ConfigTest, ImageBoundsRefuseValuesOutsideTheirRange) {
+  struct Range {
+    const char* name;
+    int def, low, high;
+  };
+  const Range ranges[] = {{"image.max_working_pixels", 16777216, 65536, 67108864},
+                          {"image.max_working_side", 8192, 256, 16384},
+                          {"image.max_decoded_pixels", 100000000, 1, 1073741824}};
+  for (const Range& r : ranges) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(readInt(r.name), r.def);
+    for (int bad : {-1, 0, r.low - 1, r.high + 1, INT_MIN, INT_MAX}) {
+      if (bad >= r.low && bad <= r.high) continue;
+      int value = bad;
+      EXPECT_EQ(SetOption(r.name, &value, sizeof value), MV_INVALID_ARGS) << bad;
+      EXPECT_EQ(readInt(r.name), r.def);
+    }
+    for (int good : {r.low, r.high}) {
+      int value = good;
+      EXPECT_EQ(SetOption(r.name, &value, sizeof value), MV_OK);
+      EXPECT_EQ(readInt(r.name), good);
+    }
+    int value = r.def;
+    EXPECT_EQ(SetOption(r.name, &value, sizeof value), MV_OK);
+  }
+  // The loader reports a value out of range and keeps what it had.
+  EXPECT_EQ(loadLog(R"({"image": {"max_working_side": 100000}})"),
+            "Loading config from data\nIgnored image.max_working_side = 100000 ( allowed 256 to 16384 )\n"
+            "Loaded config from data\n");
+  EXPECT_EQ(readInt("image.max_working_side"), 8192);
 }

@@ -1,11 +1,17 @@
 // Reading, decoding, the working-size rule, scaling and clipping.
 
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <fstream>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
+#include "image/image_size.h"
 #include "morvik/image.h"
+#include "morvik/morvik.h"
 #include "support/test_support.h"
 
 using testing_support::scratchPath;
@@ -150,4 +156,178 @@ TEST(Formatting, Sformat) {
   EXPECT_EQ(sformat("<%s>", long_text.c_str()), "<" + long_text + ">");
   EXPECT_EQ(sformat("%s=%.2f", "pi", 3.14159), "pi=3.14");
   EXPECT_EQ(sformat(""), "");
+}
+
+namespace {
+
+// A matrix header of any size: the working-size rule reads the size only,
+// so no pixels are allocated.
+PreparedParams paramsForHeader(int cols, int rows, int min, int max) {
+  static unsigned char pixel = 0;
+  const cv::Mat image(rows, cols, CV_8UC1, &pixel);
+  PreparedParams params;
+  EXPECT_EQ(getImagePrepareParams(image, min, max, params), 0);
+  return params;
+}
+
+int64_t area(const cv::Size& s) { return int64_t{s.width} * s.height; }
+
+class WorkingBound : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    int pixels = 16777216, side = 8192;
+    SetOption("image.max_working_pixels", &pixels, sizeof pixels);
+    SetOption("image.max_working_side", &side, sizeof side);
+  }
+};
+
+}  // namespace
+
+TEST_F(WorkingBound, StripsAreEnlargedOnlyUpToTheBound) {
+  // One row of 800: the rule alone would make it 640000 x 800.
+  PreparedParams p = paramsForHeader(800, 1, 800, 800);
+  EXPECT_EQ(p.size, cv::Size(8192, 10));
+  EXPECT_DOUBLE_EQ(p.scale, 8192.0 / 800);
+  EXPECT_DOUBLE_EQ(p.rescale, 800.0 / 8192);
+  // One column of 800 rows is left alone by the rule, and so by the bound.
+  p = paramsForHeader(1, 800, 800, 800);
+  EXPECT_EQ(p.rescale, 0.0);
+  EXPECT_EQ(p.size, cv::Size());
+  // One column of 20 rows grows until its height is 800: a 40-pixel-wide
+  // column, within the bound.
+  p = paramsForHeader(1, 20, 800, 800);
+  EXPECT_EQ(p.size, cv::Size(40, 800));
+  // Two rows: 800 x 2 would become 320000 x 800.
+  p = paramsForHeader(800, 2, 800, 800);
+  EXPECT_EQ(p.size, cv::Size(8192, 20));
+  // Huge bounds from the caller are held to the same limit.
+  p = paramsForHeader(3, 2000, INT_MAX, INT_MAX);
+  EXPECT_LE(p.size.height, 8192);
+  EXPECT_LE(area(p.size), 16777216);
+}
+
+TEST_F(WorkingBound, ImagesLeftAtTheirSizeAreShrunkToTheBound) {
+  PreparedParams p = paramsForHeader(20000, 20000, 0, 0);
+  EXPECT_GE(p.size.width, 4094);
+  EXPECT_LE(area(p.size), 16777216);
+  EXPECT_EQ(p.size.width, p.size.height);
+  EXPECT_GT(p.rescale, 1.0);
+  p = paramsForHeader(30000, 9000, 0, 0);
+  EXPECT_LE(area(p.size), 16777216);
+  EXPECT_GT(area(p.size), 16000000);
+  // Down to the longest side allowed, at most a pixel short of it.
+  for (int cols : {100000, INT_MAX}) {
+    p = paramsForHeader(cols, 1, 0, 0);
+    EXPECT_GE(p.size.width, 8191) << cols;
+    EXPECT_LE(p.size.width, 8192) << cols;
+    EXPECT_EQ(p.size.height, 1) << cols;
+  }
+}
+
+TEST_F(WorkingBound, OrdinaryPhotosKeepTheRulesSize) {
+  // The CNN's scale of a 4:1 panorama, and a photo left at its size.
+  PreparedParams p = paramsForHeader(1280, 320, 1280, 1280);
+  EXPECT_EQ(p.size, cv::Size(5120, 1280));
+  EXPECT_DOUBLE_EQ(p.rescale, 0.25);
+  p = paramsForHeader(4000, 3000, 0, 0);
+  EXPECT_EQ(p.rescale, 0.0);
+  EXPECT_EQ(p.size, cv::Size());
+}
+
+TEST_F(WorkingBound, FollowsTheOptions) {
+  int side = 1024;
+  ASSERT_EQ(SetOption("image.max_working_side", &side, sizeof side), MV_OK);
+  EXPECT_EQ(paramsForHeader(800, 1, 800, 800).size, cv::Size(1024, 1));
+  int pixels = 65536;
+  ASSERT_EQ(SetOption("image.max_working_pixels", &pixels, sizeof pixels), MV_OK);
+  const PreparedParams p = paramsForHeader(800, 600, 800, 800);
+  EXPECT_LE(area(p.size), 65536);
+  EXPECT_NEAR(double(p.size.width) / p.size.height, 800.0 / 600, 0.02);
+}
+
+TEST_F(WorkingBound, FactorsForResizesStayWithin) {
+  // What the confirmer asks for a tiny candidate in a long crop.
+  const double f = morvik::boundedFactor(cv::Size(8192, 10), 95.0);
+  EXPECT_LT(f, 95.0);
+  cv::Mat crop(10, 8192, CV_8UC1, cv::Scalar(0)), scaled;
+  cv::resize(crop, scaled, cv::Size(), f, f, cv::INTER_CUBIC);
+  EXPECT_TRUE(morvik::withinWorkingBound(scaled.size())) << scaled.size();
+  EXPECT_EQ(morvik::boundedFactor(cv::Size(100, 100), 2.0), 2.0);
+}
+
+TEST(SizeArithmetic, SaturatesInsteadOfOverflowing) {
+  EXPECT_EQ(morvik::saturateToInt(1e300), INT_MAX);
+  EXPECT_EQ(morvik::saturateToInt(-1e300), INT_MIN);
+  EXPECT_EQ(morvik::saturateToInt(std::nan("")), 0);
+  EXPECT_EQ(morvik::saturateToInt(-2.7), -2);
+  EXPECT_EQ(morvik::saturateToInt(int64_t{1} << 40), INT_MAX);
+  EXPECT_EQ(morvik::scaledLength(INT_MAX, 1e-3), INT_MAX);
+  EXPECT_EQ(morvik::scaledLength(3, 1000.0), 1);
+  EXPECT_EQ(morvik::pixelCount(cv::Size(INT_MAX, INT_MAX)), int64_t{INT_MAX} * INT_MAX);
+  EXPECT_EQ(morvik::scaledRect(cv::Rect(1 << 30, 0, 1 << 30, 10), 4.0), cv::Rect(INT_MAX, 0, INT_MAX, 40));
+}
+
+namespace {
+
+void putBig32(std::vector<unsigned char>& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(v >> shift));
+}
+
+// A PNG signature and header chunk that claim width x height, and nothing
+// after them: a decoder that trusts the header allocates the pixels first.
+std::vector<unsigned char> pngClaiming(uint32_t width, uint32_t height) {
+  std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  putBig32(png, 13);
+  png.insert(png.end(), {'I', 'H', 'D', 'R'});
+  putBig32(png, width);
+  putBig32(png, height);
+  png.insert(png.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+  putBig32(png, 0);                        // CRC, not checked before the pixels
+  png.resize(png.size() + 64, 0);
+  return png;
+}
+
+class DecodeLimit : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    int limit = 100000000;
+    SetOption("image.max_decoded_pixels", &limit, sizeof limit);
+  }
+};
+
+}  // namespace
+
+TEST_F(DecodeLimit, HeadersClaimingHugeImagesAreRefusedBeforeDecoding) {
+  const std::vector<unsigned char> huge = pngClaiming(60000, 60000);
+  cv::Mat image(2, 2, CV_8UC3);
+  EXPECT_EQ(decodeImage(huge.data(), huge.size(), image), MV_PARSE_IMAGE);
+  EXPECT_TRUE(image.empty());
+  std::vector<mv::FaceData> data(1);
+  size_t count = 1;
+  EXPECT_EQ(ExtractFacesInfo(huge.data(), huge.size(), data.data(), &count, mv::FindPico), MV_PARSE_IMAGE);
+  EXPECT_EQ(count, 1u);
+}
+
+TEST_F(DecodeLimit, FollowsTheOption) {
+  const std::vector<char> jpeg = testing_support::fileBytes(testing_support::testdata("faces/2007_007763.jpg"));
+  ASSERT_FALSE(jpeg.empty());
+  cv::Mat image;
+  ASSERT_EQ(decodeImage(jpeg.data(), jpeg.size(), image), MV_OK);
+  const int pixels = image.cols * image.rows;
+  int limit = pixels - 1;
+  ASSERT_EQ(SetOption("image.max_decoded_pixels", &limit, sizeof limit), MV_OK);
+  EXPECT_EQ(decodeImage(jpeg.data(), jpeg.size(), image), MV_PARSE_IMAGE);
+  limit = pixels;
+  ASSERT_EQ(SetOption("image.max_decoded_pixels", &limit, sizeof limit), MV_OK);
+  EXPECT_EQ(decodeImage(jpeg.data(), jpeg.size(), image), MV_OK);
+  // A format whose header is not read ahead is held to the limit once
+  // decoded.
+  std::vector<unsigned char> pfm;
+  ASSERT_TRUE(cv::imencode(".pfm", cv::Mat(30, 40, CV_32FC3, cv::Scalar(0.5, 0.5, 0.5)), pfm));
+  limit = 1199;
+  ASSERT_EQ(SetOption("image.max_decoded_pixels", &limit, sizeof limit), MV_OK);
+  EXPECT_EQ(decodeImage(pfm.data(), pfm.size(), image), MV_PARSE_IMAGE);
+  limit = 1200;
+  ASSERT_EQ(SetOption("image.max_decoded_pixels", &limit, sizeof limit), MV_OK);
+  EXPECT_EQ(decodeImage(pfm.data(), pfm.size(), image), MV_OK);
 }
