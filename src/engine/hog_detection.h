@@ -18,6 +18,13 @@ namespace morvik {
 using HogScanner = dlib::scan_fhog_pyramid<dlib::pyramid_down<6>, dlib::default_fhog_feature_extractor>;
 using HogDetector = dlib::object_detector<HogScanner>;
 
+// The widest image the detector may be handed. dlib builds its pyramid with
+// a bilinear resize whose column positions are summed in float; from about
+// 78000 input columns on they fall behind and the resize writes past the
+// end of its output image. Working images stay far below this (see
+// image/image_size.h); the finder refuses anything wider.
+constexpr long kMaxHogImageWidth = 65536;
+
 // What detector(image, adjust_threshold) returns, computed with up to
 // `threads` threads.
 std::vector<dlib::rectangle> detectHog(const HogDetector& detector, const dlib::cv_image<dlib::bgr_pixel>& image,

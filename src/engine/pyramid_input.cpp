@@ -119,7 +119,11 @@ void resizeRows(const Plane& in, const Plane& out, long r0, long r1) {
       left.store(fleft);
       right.store(fright);
 
-      if (fright[3] >= in.nc) break;
+      // dlib stops on the input side only. Its column positions are summed in
+      // float and fall behind on rows wider than about 78000 pixels, so on
+      // those the output side ends first: the rest goes to the exact loop
+      // below instead of past the end of the row.
+      if (fright[3] >= in.nc || c + 4 > out.nc) break;
       dlib::simd4f tl(in_top[fleft[0]], in_top[fleft[1]], in_top[fleft[2]], in_top[fleft[3]]);
       dlib::simd4f tr(in_top[fright[0]], in_top[fright[1]], in_top[fright[2]], in_top[fright[3]]);
       dlib::simd4f bl(in_bottom[fleft[0]], in_bottom[fleft[1]], in_bottom[fleft[2]], in_bottom[fleft[3]]);

@@ -30,7 +30,7 @@ bool loadBuiltinFrontalFaces(HogDetector& detector) {
 }  // namespace
 
 int DlibFindFaceAlgo::findFaces(size_t /*index*/, cv::Mat& image, std::vector<cv::Rect>& faces) {
-  if (image.cols == 0) return -1;
+  if (image.cols == 0 || image.cols > morvik::kMaxHogImageWidth) return -1;
   std::shared_ptr<HogDetector> pffd = cachedModel<HogDetector>(
       [](HogDetector& detector) { return loadBuiltinFrontalFaces(detector); });
   MV_CHECK(pffd);

@@ -64,4 +64,21 @@ TEST(PyramidInput, ResizesRowsAsTheWholeImage) {
   EXPECT_EQ(0, std::memcmp(whole.data(), split.data(), whole.size() * sizeof(float)));
 }
 
+TEST(PyramidInput, WideRowsEndAtTheOutputsEdge) {
+  // 78052 -> 65043 is the narrowest pyramid step where column positions
+  // summed in float fall far enough behind to run past the output row.
+  for (long in_nc : {78051L, 78052L, 257202L}) {
+    SCOPED_TRACE(in_nc);
+    const long out_nc = in_nc * 5 / 6;
+    std::vector<float> src(2 * in_nc);
+    for (long i = 0; i < 2 * in_nc; ++i) src[i] = static_cast<float>(i % 251);
+    constexpr float kGuard = -12345.0f;
+    std::vector<float> dst(2 * out_nc + 256, kGuard);
+    const morvik::Plane in{src.data(), 2, in_nc, in_nc}, out{dst.data(), 2, out_nc, out_nc};
+    morvik::resizeRows(in, out, 0, 2);
+    for (size_t i = 2 * out_nc; i < dst.size(); ++i) ASSERT_EQ(dst[i], kGuard) << "written past the output at " << i;
+    for (long i = 0; i < 2 * out_nc; ++i) ASSERT_NE(dst[i], kGuard) << "output left unwritten at " << i;
+  }
+}
+
 }  // namespace
