@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdint>
 #include <cmath>
+#include <limits>
 #include <cstring>
 #include <stdexcept>
 
@@ -156,6 +157,17 @@ int run_rotated_cascade(const void* cascade, float* q, int r, int c, int s, floa
   });
 }
 
+namespace {
+
+// The next scan position, or infinity (which ends the scan) when adding the
+// step no longer changes the float.
+float advance(float position, float step) {
+  const float next = position + step;
+  return next > position ? next : std::numeric_limits<float>::infinity();
+}
+
+}  // namespace
+
 int find_objects(float* rcsq, int maxndetections, const void* cascade, float angle,
                  const uint8_t* pixels, int nrows, int ncols, int ldim, float scalefactor,
                  float stridefactor, float minsize, float maxsize) {
@@ -167,8 +179,11 @@ int find_objects(float* rcsq, int maxndetections, const void* cascade, float ang
   while (s <= maxsize) {
     const float step = std::fmax(stridefactor * s, 1.0f);
     const float half = s / 2;
-    for (float r = half + 1; r <= nrows - half - 1; r += step) {
-      for (float c = half + 1; c <= ncols - half - 1; c += step) {
+    // Positions advance in float, as the cascade was tuned; past 2^24 a
+    // float stops growing by small steps, so a scan that no longer moves
+    // ends there instead of spinning on one position.
+    for (float r = half + 1; r <= nrows - half - 1; r = advance(r, step)) {
+      for (float c = half + 1; c <= ncols - half - 1; c = advance(c, step)) {
         float q;
         const int ri = static_cast<int>(r), ci = static_cast<int>(c), si = static_cast<int>(s);
         const int hit = angle == 0.0f

@@ -278,6 +278,20 @@ TEST(PicoScan, DegenerateSizesEndTheScan) {
   EXPECT_EQ(rcsq[2], 1.0f);
 }
 
+// Past 2^24 a float no longer grows by a step of one: a scan of a longer
+// side ends there instead of spinning on one position. The pixels of the
+// one-column image are never read (no window fits across it), and the
+// long row is one buffer read with a row stride of zero.
+TEST(PicoScan, PositionsPastFloatPrecisionEndTheScan) {
+  const auto cascade = makeCascade(1, {verticalTree(-1.0f, -1.0f, 5.0f)});  // rejects every window
+  std::vector<float> rcsq(4 * 16);
+  const int kLong = 1 << 25;
+  const uint8_t pixel = 0;
+  EXPECT_EQ(find_objects(rcsq.data(), 16, cascade.data(), 0.0f, &pixel, kLong, 1, 1, 1.1f, 0.1f, 2, 2), 0);
+  const std::vector<uint8_t> row(size_t(kLong) + 8, 0);
+  EXPECT_EQ(find_objects(rcsq.data(), 16, cascade.data(), 0.0f, row.data(), 4, kLong, 0, 1.1f, 0.1f, 2, 2), 0);
+}
+
 // --- Clustering ---------------------------------------------------------------
 
 TEST(PicoCluster, OverlapIsIntersectionOverUnion) {
