@@ -16,7 +16,8 @@ source "$repo/scripts/sanitizer_env.sh"
 work=$build/fuzz
 rm -rf "$work/seeds" "$work/artifacts" "$work/tmp"
 mkdir -p "$work/artifacts" "$work/tmp"
-targets=(fuzz_extract_faces_info fuzz_config_load fuzz_pico_cascade fuzz_options fuzz_landmark_model)
+targets=(fuzz_extract_faces_info fuzz_config_load fuzz_pico_cascade fuzz_options fuzz_landmark_model
+         fuzz_pixel_geometry)
 for t in "${targets[@]}"; do mkdir -p "$work/seeds/$t" "$work/corpus/$t"; done
 "$build/tests/fuzz/make_seeds" "$work/seeds" "$testdata" "$repo" /usr/share/morvik/facefinder.dat
 
@@ -25,13 +26,13 @@ export TMPDIR=$work/tmp
 summary=()
 status=0
 for t in "${targets[@]}"; do
-  # Images get twice the time: their target first loads the landmark and
-  # descriptor models, and every input with a face is described.
+  # Images get twice the time: their targets first load the landmark and
+  # descriptor models, and inputs with a face are described.
   # The first input also loads those models, so a hang is an input that
   # takes minutes there.
   time_limit=$seconds
   hang=60
-  if [ "$t" = fuzz_extract_faces_info ]; then
+  if [ "$t" = fuzz_extract_faces_info ] || [ "$t" = fuzz_pixel_geometry ]; then
     time_limit=$((2 * seconds))
     hang=300
   fi

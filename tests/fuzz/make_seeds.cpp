@@ -193,6 +193,29 @@ void optionSeeds(const std::string& dir) {
   }
 }
 
+// Strips and bands of the odd shapes hosts send, in every pixel format,
+// through the finders one by one and the whole chain (see
+// fuzz_pixel_geometry.cpp for the layout).
+void geometrySeeds(const std::string& dir) {
+  const int shapes[][2] = {{800, 1},  {1, 800},   {800, 2},    {2000, 3},  {5000, 16}, {16, 5000},
+                           {20000, 1}, {1, 20000}, {300, 12000}, {12000, 300}, {640, 480}, {1, 1}};
+  const uint8_t finders[] = {0x02, 0x04, 0x08, 0x10, 0x1E, 0x20, 0x40, 0x5E};
+  int n = 0;
+  for (const auto& shape : shapes) {
+    for (uint8_t algo : finders) {
+      std::vector<uint8_t> seed;
+      put<uint16_t>(seed, uint16_t(shape[0] - 1));
+      put<uint16_t>(seed, uint16_t(shape[1] - 1));
+      seed.push_back(uint8_t(1 + n % 5));  // every format
+      seed.push_back(uint8_t(n % 3 == 0 ? 5 : 0));  // some padded rows
+      seed.push_back(algo);
+      seed.push_back(uint8_t(n % 3));
+      for (int i = 0; i < 64; ++i) seed.push_back(uint8_t((i * 37 + n) & 0xFF));
+      writeSeed(dir, "shape" + std::to_string(n++), seed);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -206,6 +229,7 @@ int main(int argc, char** argv) {
   picoSeeds(out + "/fuzz_pico_cascade", argv[4]);
   optionSeeds(out + "/fuzz_options");
   landmarkSeeds(out + "/fuzz_landmark_model");
+  geometrySeeds(out + "/fuzz_pixel_geometry");
   std::printf("%d seeds written under %s\n", g_written, out.c_str());
   return 0;
 }
