@@ -87,6 +87,11 @@ class MORVIK_API GCONFIG_MORVIK {
   int image_max_working_pixels = 16777216;  // 4096 x 4096; 65536 to 67108864
   int image_max_working_side = 8192;        // 256 to 16384
   int image_max_decoded_pixels = 100000000; // 1 to 1073741824
+  // Finding more faces, off by default: 0 keeps the cascades' faces without
+  // the eye check; 1 runs every member of the chain at each of its scales
+  // and merges their faces instead of stopping at the first that finds one.
+  int find_eye_check = 1;    // 0 or 1
+  int find_all_members = 0;  // 0 or 1
 
  private:
   bool isString(const void* field) const;

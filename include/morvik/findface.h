@@ -71,6 +71,8 @@ class MORVIK_API DefaultFindFaceAlgo : public FindFaceAlgo {
   void addFinder(FindFaceAlgo* finder, FaceConfirmer* confirmer);
 
   const std::vector<FindFaceAlgo*>& finders() const { return finders_; }
+  // The member that scale index `index` runs (null when none does).
+  FindFaceAlgo* memberFor(size_t index) const;
   const std::vector<FaceConfirmer*>& confirmers() const { return confirmers_; }
 
  private:

@@ -6,9 +6,11 @@
 
 #include <dlib/image_processing/full_object_detection.h>
 
+#include "analysis/all_members.h"
 #include "check.h"
 #include "image/image_size.h"
 #include "image/image_convert.h"
+#include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
 
@@ -80,6 +82,7 @@ bool MorvikInfo::rescaleFaceInfo(const PreparedParams& params, mv::Face& face) {
 int MorvikInfo::getFaces(std::vector<mv::Face>& faces, size_t max) {
   if (original.cols == 0) return -9;
   if (!finder) finder = std::make_shared<DefaultFindFaceAlgo>(algo_type);
+  if (g_config.find_all_members != 0) return morvik::findWithAllMembers(*this, *finder, faces, max);
 
   // Walk the finders' scales until one yields faces; entries with the same
   // factor share one working image.

@@ -95,11 +95,13 @@ const Key kKeys[] = {
     {"image.max_working_pixels", Kind::kInt, MV_FIELD(image_max_working_pixels), 65536, 67108864},
     {"image.max_working_side", Kind::kInt, MV_FIELD(image_max_working_side), 256, 16384},
     {"image.max_decoded_pixels", Kind::kInt, MV_FIELD(image_max_decoded_pixels), 1, 1073741824},
+    {"find.eye_check", Kind::kInt, MV_FIELD(find_eye_check), 0, 1},
+    {"find.all_members", Kind::kInt, MV_FIELD(find_all_members), 0, 1},
 };
 #pragma GCC diagnostic pop
 #undef MV_FIELD
 
-static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 46, "the store holds 46 options");
+static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 48, "the store holds 48 options");
 
 size_t kindSize(Kind kind) {
   switch (kind) {

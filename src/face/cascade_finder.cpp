@@ -1,4 +1,5 @@
-// Frontal faces from an OpenCV cascade, kept only when both eyes are seen.
+// Frontal faces from an OpenCV cascade, kept only when both eyes are seen
+// (unless "find.eye_check" is 0).
 #include <vector>
 
 #include <opencv2/objdetect.hpp>
@@ -35,10 +36,13 @@ int HaarFindFaceAlgo::findFaces(size_t, cv::Mat& image, std::vector<cv::Rect>& f
   faces.clear();
   faces.reserve(candidates.size());
   mv::Point left{0, 0}, right{0, 0};
+  // "find.eye_check" 0 keeps every candidate: more small faces, and more
+  // that are not faces (the combined finder's merge confirms those).
+  const bool eye_check = g_config.find_eye_check != 0;
   for (const cv::Rect& c : candidates) {
     MV_CHECK(c.width != 0 && c.height != 0);
     cv::Mat face = grey(c);
-    if (HaarExtractEyesInfo(face, &left, &right) == 0) faces.push_back(c);
+    if (!eye_check || HaarExtractEyesInfo(face, &left, &right) == 0) faces.push_back(c);
   }
   return faces.empty() ? -4 : 0;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "check.h"
+#include "face/confirmation.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"
 
@@ -18,26 +19,13 @@ void deleteMembers(std::vector<FindFaceAlgo*>& finders, std::vector<FaceConfirme
 }
 
 // Keeps the faces that `confirmer` agrees with, each with the confirmer's
-// rectangle. The confirmer sees the face with a quarter of its width as
-// margin on every side (less where the image starts).
+// rectangle.
 void confirmFaces(FaceConfirmer& confirmer, const cv::Mat& image, std::vector<rotrect>& faces) {
   std::vector<rotrect> kept;
   kept.reserve(faces.size());
   for (const rotrect& face : faces) {
-    const cv::Rect& r = face.rect;
-    const int q = r.width >> 2;
-    const int mx = std::min(r.x, q);
-    const int my = std::min(r.y, q);
-    cv::Rect area(r.x - mx, r.y - my, r.width + mx + q, r.height + my + q);
-    correctBorders(area, image);
-    // A candidate outside the image has nothing around it to confirm.
-    if (area.width <= 0 || area.height <= 0) continue;
-    cv::Rect candidate(mx, my, r.width, r.height);
-    if (confirmer.confirmFace(candidate, image(area), candidate) != 0) continue;
-    rotrect confirmed;
-    confirmed.angle = face.angle;
-    confirmed.rect = cv::Rect(r.x - mx + candidate.x, r.y - my + candidate.y, candidate.width, candidate.height);
-    kept.push_back(confirmed);
+    rotrect confirmed = face;
+    if (morvik::confirmInContext(confirmer, image, confirmed.rect)) kept.push_back(confirmed);
   }
   faces.swap(kept);
 }
@@ -107,10 +95,14 @@ std::vector<PreparedParams> DefaultFindFaceAlgo::getScales(const cv::Mat& image)
   return scales;
 }
 
+FindFaceAlgo* DefaultFindFaceAlgo::memberFor(size_t index) const {
+  return index < finders_.size() ? finders_[index] : cnn_;
+}
+
 int DefaultFindFaceAlgo::findFaces(size_t, cv::Mat&, std::vector<cv::Rect>&) { return -12; }
 
 int DefaultFindFaceAlgo::findFaces(size_t index, cv::Mat& image, std::vector<rotrect>& faces) {
-  FindFaceAlgo* algo = index < finders_.size() ? finders_[index] : cnn_;
+  FindFaceAlgo* algo = memberFor(index);
   // No member owns this scale (the light network alone offers a second
   // scale that nothing answers): nothing found, nothing touched.
   if (algo == nullptr) return -4;

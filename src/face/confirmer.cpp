@@ -7,7 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "face/confirmer_scale.h"
+#include "face/confirmation.h"
 #include "image/image_size.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
@@ -32,6 +32,21 @@ double confirmScaleFactor(int face_width, int target_width) {
   constexpr int kTolerance = 3;  // within this many pixels the crop is used as it is
   if (target_width <= 0 || std::abs(face_width - target_width) <= kTolerance) return 0.0;
   return double(target_width) / face_width;
+}
+
+bool confirmInContext(FaceConfirmer& confirmer, const cv::Mat& image, cv::Rect& face) {
+  const cv::Rect r = face;
+  const int q = r.width >> 2;
+  const int mx = std::min(r.x, q);
+  const int my = std::min(r.y, q);
+  cv::Rect area(r.x - mx, r.y - my, r.width + mx + q, r.height + my + q);
+  correctBorders(area, image);
+  // A candidate outside the image has nothing around it to confirm.
+  if (area.width <= 0 || area.height <= 0) return false;
+  cv::Rect candidate(mx, my, r.width, r.height);
+  if (confirmer.confirmFace(candidate, image(area), candidate) != 0) return false;
+  face = cv::Rect(r.x - mx + candidate.x, r.y - my + candidate.y, candidate.width, candidate.height);
+  return true;
 }
 
 }  // namespace morvik

@@ -13,7 +13,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "face/detections.h"
-#include "face/confirmer_scale.h"
+#include "face/confirmation.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"

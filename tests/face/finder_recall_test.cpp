@@ -127,3 +127,37 @@ TEST(FinderRecall, PicoConfirmed) {
   EXPECT_GE(s.recall(), 0.3);
   EXPECT_GE(s.precision(), 0.8);
 }
+
+// --- Finding more faces ---------------------------------------------------------
+
+class MoreFaces : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    g_config.find_all_members = 0;
+    g_config.find_eye_check = 1;
+  }
+};
+
+// Every member at each of its scales, cascades without the eye check: the
+// faces one member's find used to hide are found, and the merge keeps the
+// cascades' guesses out.
+TEST_F(MoreFaces, AllMembersWithoutEyeCheck) {
+  g_config.find_all_members = 1;
+  g_config.find_eye_check = 0;
+  std::printf("with find.all_members 1, find.eye_check 0:\n");
+  const Score chain = score(mv::FindFaceAlgoType(0x1E));
+  EXPECT_GE(chain.recall(), 0.95);
+  EXPECT_GE(chain.precision(), 0.9);
+  // A cascade alone: each of its unchecked faces needs the light CNN.
+  const Score lbp = score(mv::FindFaceAlgoType(0x02));
+  EXPECT_GE(lbp.recall(), 0.5);
+  EXPECT_GE(lbp.precision(), 0.85);
+}
+
+TEST_F(MoreFaces, AllMembersWithEyeCheck) {
+  g_config.find_all_members = 1;
+  std::printf("with find.all_members 1:\n");
+  const Score chain = score(mv::FindFaceAlgoType(0x1E));
+  EXPECT_GE(chain.recall(), 0.95);
+  EXPECT_GE(chain.precision(), 0.9);
+}
