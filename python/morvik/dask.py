@@ -17,6 +17,7 @@ again. Run as `python3 -m morvik.dask --help` for the command line that
 
 import argparse
 import json
+import logging
 import os
 import sys
 import time
@@ -41,7 +42,7 @@ def local_cluster(workers):
     from dask.distributed import LocalCluster
     os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
     return LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                        host="127.0.0.1", dashboard_address=None, silence_logs="error")
+                        host="127.0.0.1", dashboard_address=None, silence_logs=logging.ERROR)
 
 
 class _Progress:
