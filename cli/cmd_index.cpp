@@ -14,6 +14,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "dask_index.h"
 #include "finding.h"
 #include "records.h"
 
@@ -60,15 +61,30 @@ class Progress {
   bool terminal_;
 };
 
+// --workers N or --scheduler ADDRESS: the index is made over Dask.
+Status parseDask(const Args& args, DaskIndexRequest& request) {
+  if (args.has("--workers") && args.has("--scheduler")) {
+    return failure(MV_INVALID_ARGS, "--workers and --scheduler exclude each other");
+  }
+  if (args.has("--scheduler")) {
+    request.scheduler = args.value("--scheduler");
+    return request.scheduler.empty() ? failure(MV_INVALID_ARGS, "--scheduler needs an address") : okStatus();
+  }
+  if (!args.has("--workers")) return okStatus();
+  return parseInteger(args.value("--workers"), "--workers", 1, 1024, request.workers);
+}
+
 }  // namespace
 
 int runIndex(int argc, char** argv, int first) {
-  ArgGrammar grammar{{"--out", "--algo", "--max"}, {}, 1, 1};
+  ArgGrammar grammar{{"--out", "--algo", "--max", "--workers", "--scheduler"}, {}, 1, 1};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
   Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
   if (status.ok() && args.value("--out").empty()) status = failure(MV_INVALID_ARGS, "--out FILE is required");
+  DaskIndexRequest dask;
+  if (status.ok()) status = parseDask(args, dask);
   if (!status.ok()) {
     report("index", status);
     return exitStatus(status.code);
@@ -80,6 +96,12 @@ int runIndex(int argc, char** argv, int first) {
   if (!status.ok()) {
     report(dir, status);
     return exitStatus(status.code);
+  }
+  if (dask.workers > 0 || !dask.scheduler.empty()) {
+    dask.out_path = out_path;
+    dask.algo = algo;
+    dask.max_faces = max_faces;
+    return runDaskIndex(photos, dask);
   }
   std::ofstream out(out_path, std::ios::trunc);
   if (!out) {

@@ -12,6 +12,11 @@
 namespace cli {
 namespace {
 
+std::vector<OptionInfo>& assignedKeys() {
+  static std::vector<OptionInfo> keys;
+  return keys;
+}
+
 Status fromCode(int code, const std::string& key) {
   return code == MV_OK ? okStatus() : failure(code, key);
 }
@@ -127,7 +132,17 @@ Status applyAssignment(const std::string& assignment) {
   OptionInfo option;
   Status status = findOption(assignment.substr(0, eq), option);
   if (status.ok()) status = writeOption(option, assignment.substr(eq + 1));
+  if (status.ok()) assignedKeys().push_back(option);
   return status;
+}
+
+std::vector<std::string> assignedOptions() {
+  std::vector<std::string> assignments;
+  for (const OptionInfo& option : assignedKeys()) {
+    std::string text;
+    if (readOption(option, text).ok()) assignments.push_back(option.key + "=" + text);
+  }
+  return assignments;
 }
 
 }  // namespace cli

@@ -32,6 +32,8 @@ if(MORVIK_PYTHON3)
   execute_process(COMMAND ${MORVIK_PYTHON3} -c "import sys; print('%d.%d' % sys.version_info[:2])"
     OUTPUT_VARIABLE MORVIK_PYTHON_VERSION OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/build_info.py.in
+  ${CMAKE_CURRENT_BINARY_DIR}/build_info.py.configured @ONLY)
 install(CODE "
   if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
     set(site lib/python3/dist-packages)
@@ -39,7 +41,14 @@ install(CODE "
     set(site lib/python${MORVIK_PYTHON_VERSION}/dist-packages)
   endif()
   file(INSTALL \"${PROJECT_SOURCE_DIR}/python/morvik\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/\${site}\"
-    PATTERN \"__pycache__\" EXCLUDE)")
+    PATTERN \"__pycache__\" EXCLUDE)
+  # The library's version and folder, which the package loads first (a pip
+  # install of python/ records them the same way).
+  file(READ \"${CMAKE_CURRENT_BINARY_DIR}/build_info.py.configured\" info)
+  string(REPLACE \"%PREFIX%\" \"\${CMAKE_INSTALL_PREFIX}\" info \"\${info}\")
+  set(info_file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${site}/morvik/_build_info.py\")
+  message(STATUS \"Installing: \${info_file}\")
+  file(WRITE \"\${info_file}\" \"\${info}\")")
 
 set(CPACK_PACKAGE_NAME morvik)
 set(CPACK_PACKAGE_VENDOR "morvik")

@@ -16,6 +16,8 @@ build=${MORVIK_BUILD:-$repo/build}
 packages=(build-essential cmake pkg-config ccache libopencv-dev libdlib-dev libboost-dev
           libopenblas-dev libgtest-dev libbenchmark-dev opencv-data libdlib-data
           python3 python3-numpy dpkg-dev file
+          # the Python package: pip installs into venvs, the Dask indexer
+          python3-venv python3-pip python3-setuptools python3-dask python3-distributed
           # clang with its sanitizer and libFuzzer runtimes: the instrumented
           # builds that scripts/test.sh makes beside the normal one
           clang libclang-rt-dev)

@@ -1,14 +1,17 @@
 """Python interface to the morvik face library.
 
     import morvik
-    image = morvik.load_image("group.jpg")          # BGR uint8 array
-    faces = morvik.find_faces(image)                 # largest first
-    a, b = morvik.describe(image, faces[:2])
+    faces = morvik.find_faces("group.jpg")           # largest first
+    a, b = morvik.describe("group.jpg", faces[:2])
     print(morvik.compare(a, b))                      # under 0.6: same person
+    print(morvik.compare_photos("a.jpg", "b.jpg"))   # largest faces of two photos
     morvik.options["image.rescale_max"] = 1024
 
-Failures raise morvik.MorvikError with the library's result code and message.
-The library is found by the system loader, or at the path in MORVIK_LIBRARY.
+Images are file paths, encoded bytes or NumPy arrays; only arrays (and
+load_image, Description.descriptor) need NumPy. Failures raise
+morvik.MorvikError with the library's result code and message. The library
+is the file MORVIK_LIBRARY names, else the one in the install prefix the
+package was built for, else the one the dynamic loader finds.
 """
 
 import ctypes
@@ -16,14 +19,16 @@ import ctypes
 from . import _native
 from .errors import MorvikError, result_message
 from .faces import (FIND_CNN, FIND_CONFIRM, FIND_DEFAULT, FIND_HAAR, FIND_HOG, FIND_LBP,
-                    FIND_PICO, Description, Face, compare, describe, find_faces)
+                    FIND_PICO, Description, Face, compare, compare_photos, describe,
+                    find_faces)
 from .images import load_image
 from .options import Options, options
 
 __all__ = ["MorvikError", "Face", "Description", "find_faces", "describe", "compare",
-           "load_image", "options", "Options", "version", "release_models", "result_message",
+           "compare_photos", "load_image", "options", "Options", "version", "release_models",
+           "result_message",
            "FIND_LBP", "FIND_HAAR", "FIND_HOG", "FIND_CNN", "FIND_PICO", "FIND_CONFIRM",
-           "FIND_DEFAULT"]
+           "FIND_DEFAULT", "__version__"]
 
 
 def version():
@@ -36,3 +41,16 @@ def version():
 def release_models():
     """Releases the models cached on the calling thread."""
     _native.lib.GlobalFree()
+
+
+def _package_version():
+    """The version of the library the package was built with; from the
+    source tree, the loaded library's."""
+    try:
+        from ._build_info import VERSION
+        return VERSION
+    except ImportError:
+        return "%d.%d" % version()[:2]
+
+
+__version__ = _package_version()

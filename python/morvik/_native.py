@@ -1,7 +1,6 @@
 """The shared library and the C records of morvik_c.h, seen through ctypes."""
 
 import ctypes
-import ctypes.util
 import os
 
 DESCRIPTOR_SIZE = 128
@@ -46,10 +45,42 @@ PIXELS_GRAY, PIXELS_BGR, PIXELS_BGRA, PIXELS_RGB, PIXELS_RGBA = 1, 2, 3, 4, 5
 OPTION_INT, OPTION_FLOAT, OPTION_DOUBLE, OPTION_STRING = 1, 2, 3, 4
 
 
+SONAME = "libmorvik.so.3"
+
+
+def _install_libdir():
+    """The library folder of the install this package was built for, if known."""
+    try:
+        from . import _build_info
+    except ImportError:  # run from the source tree
+        return None
+    return _build_info.LIBDIR
+
+
+def _candidates():
+    """(where, path) to try, in order. MORVIK_LIBRARY, when set, is the only
+    one: loading another library in its place would hide a mistyped path."""
+    named = os.environ.get("MORVIK_LIBRARY")
+    if named:
+        return [("MORVIK_LIBRARY", named)]
+    candidates = []
+    libdir = _install_libdir()
+    if libdir:
+        candidates.append(("the install prefix", os.path.join(libdir, SONAME)))
+    candidates.append(("the dynamic loader's path", SONAME))
+    return candidates
+
+
 def _load():
-    """MORVIK_LIBRARY names the library file; otherwise the loader finds it."""
-    path = os.environ.get("MORVIK_LIBRARY") or ctypes.util.find_library("morvik") or "libmorvik.so.3"
-    return ctypes.CDLL(path)
+    tried = []
+    for where, path in _candidates():
+        try:
+            return ctypes.CDLL(path)
+        except OSError as e:
+            tried.append("%s: %s (%s)" % (where, path, e))
+    raise ImportError("morvik cannot load its shared library; tried\n  " + "\n  ".join(tried) +
+                      "\nSet MORVIK_LIBRARY to the path of libmorvik.so, or install the library.",
+                      name="morvik")
 
 
 def _declare(lib):

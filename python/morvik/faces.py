@@ -1,14 +1,17 @@
-"""Finding faces, describing them and comparing their descriptors."""
+"""Finding faces, describing them and comparing their descriptors.
 
+Images are file paths, encoded image bytes or NumPy arrays (see
+images.pixels_of); only arrays need NumPy.
+"""
+
+import array
 import ctypes
 import math
 from dataclasses import dataclass, field
 
-import numpy as np
-
-from . import _native
+from . import _native, _numpy
 from .errors import MorvikError, check
-from .images import as_pixels
+from .images import pixels_of
 
 # Finder bits, combined with |.
 FIND_LBP, FIND_HAAR, FIND_HOG, FIND_CNN, FIND_PICO, FIND_CONFIRM = 0x02, 0x04, 0x08, 0x10, 0x20, 0x40
@@ -33,9 +36,15 @@ class Face:
 
 @dataclass(frozen=True)
 class Description:
-    """A face with its 128-value descriptor (float32)."""
+    """A face with its 128-value descriptor: `vector` holds the float32
+    values (an array.array), `descriptor` gives them as a NumPy array."""
     face: Face
-    descriptor: np.ndarray = field(repr=False)
+    vector: array.array = field(repr=False)
+
+    @property
+    def descriptor(self):
+        np = _numpy.require("Description.descriptor (a NumPy array)")
+        return np.frombuffer(self.vector, dtype=np.float32).copy()
 
 
 def _from_c(face):
@@ -56,70 +65,105 @@ def _to_c(face):
     return c
 
 
-def find_faces(image, algo=FIND_DEFAULT, max_faces=64, channel_order="BGR"):
-    """The faces of an image, largest first (see images.as_pixels for `image`).
+def find_in_pixels(pixels, algo, max_faces):
+    """The _native.Face records of a decoded image, largest first."""
+    found = (_native.Face * max_faces)()
+    size = ctypes.c_size_t(max_faces)
+    check(_native.lib.MvExtractFacesPixels(ctypes.byref(pixels), found, ctypes.byref(size), algo))
+    return found[:size.value]
 
-    Raises MorvikError with code -4 when the image has no face.
-    """
+
+def describe_in_pixels(pixels, c_faces):
+    """The _native.FaceData records of the given faces, in order."""
+    known = (_native.Face * max(len(c_faces), 1))(*c_faces)
+    data = (_native.FaceData * max(len(c_faces), 1))()
+    size = ctypes.c_size_t(len(c_faces) or 1)
+    check(_native.lib.MvExtractInfoPixels(ctypes.byref(pixels), known, len(c_faces), data,
+                                          ctypes.byref(size)))
+    return data[:size.value]
+
+
+def _check_finding(algo, max_faces):
     if not isinstance(max_faces, int) or max_faces < 1:
         raise MorvikError(-1, "max_faces must be a positive integer")
     if not isinstance(algo, int) or not 0 <= algo <= 255:
         raise MorvikError(-1, "algo must be a finder bit set from 0 to 255")
-    pixels, _keep = as_pixels(image, channel_order)
-    found = (_native.Face * max_faces)()
-    size = ctypes.c_size_t(max_faces)
-    check(_native.lib.MvExtractFacesPixels(ctypes.byref(pixels), found, ctypes.byref(size), algo))
-    return [_from_c(found[i]) for i in range(size.value)]
 
 
-def describe(image, faces=None, algo=FIND_DEFAULT, channel_order="BGR"):
-    """Descriptors of the given faces, or of every face found in the image.
+def find_faces(image, algo=FIND_DEFAULT, max_faces=64, channel_order="BGR"):
+    """The faces of an image, largest first.
+
+    Raises MorvikError with code -4 when the image has no face.
+    """
+    _check_finding(algo, max_faces)
+    with pixels_of(image, channel_order) as pixels:
+        return [_from_c(f) for f in find_in_pixels(pixels, algo, max_faces)]
+
+
+def describe(image, faces=None, algo=FIND_DEFAULT, channel_order="BGR", max_faces=64):
+    """Descriptors of the given faces, or of the faces found in the image.
 
     Faces whose eyes are both (0, 0) have their eyes located first. Returns
     one Description per face, in order, with the rectangle and eyes used.
     """
-    pixels, _keep = as_pixels(image, channel_order)
-    if faces is None:
-        faces = find_faces(image, algo=algo, channel_order=channel_order)
-    faces = list(faces)
-    known = (_native.Face * max(len(faces), 1))(*[_to_c(f) for f in faces])
-    data = (_native.FaceData * max(len(faces), 1))()
-    size = ctypes.c_size_t(len(faces) or 1)
-    check(_native.lib.MvExtractInfoPixels(ctypes.byref(pixels), known, len(faces), data,
-                                          ctypes.byref(size)))
+    with pixels_of(image, channel_order) as pixels:
+        if faces is None:
+            _check_finding(algo, max_faces)
+            faces = [_from_c(f) for f in find_in_pixels(pixels, algo, max_faces)]
+        faces = list(faces)
+        data = describe_in_pixels(pixels, [_to_c(f) for f in faces])
     result = []
-    for i in range(size.value):
-        d = data[i]
+    for d, given in zip(data, faces):
         face = Face((d.rect.x, d.rect.y, d.rect.w, d.rect.h), (d.left_eye.x, d.left_eye.y),
-                    (d.right_eye.x, d.right_eye.y), faces[i].from_shape, faces[i].angle)
-        result.append(Description(face, np.array(d.vector, dtype=np.float32)))
+                    (d.right_eye.x, d.right_eye.y), given.from_shape, given.angle)
+        result.append(Description(face, array.array("f", d.vector)))
     return result
 
 
 def _descriptor(value):
+    """`value` as a flat float32 buffer: a Description, a NumPy array or any
+    sequence of numbers."""
     if isinstance(value, Description):
-        value = value.descriptor
+        return value.vector
+    if _numpy.is_array(value):
+        np = _numpy.require("a descriptor given as an array")
+        try:
+            vector = np.ascontiguousarray(value, dtype=np.float32)
+        except (TypeError, ValueError):
+            raise MorvikError(-1, "a descriptor must be a sequence of numbers") from None
+        if vector.ndim != 1:
+            raise MorvikError(-1, "a descriptor must be a flat sequence of numbers")
+        return array.array("f", vector.tobytes())
+    if isinstance(value, (str, bytes)):
+        raise MorvikError(-1, "a descriptor must be a sequence of numbers")
     try:
-        vector = np.ascontiguousarray(value, dtype=np.float32)
-    except (TypeError, ValueError):
-        raise MorvikError(-1, "a descriptor must be a sequence of numbers") from None
-    if vector.ndim != 1 or vector.size == 0:
-        raise MorvikError(-1, "a descriptor must be a non-empty flat sequence of numbers")
-    return vector
+        return array.array("f", value)
+    except (TypeError, ValueError, OverflowError):
+        raise MorvikError(-1, "a descriptor must be a flat sequence of numbers") from None
 
 
 def compare(a, b):
-    """Euclidean distance of two descriptors (Description or 128 numbers).
-
-    Under 0.6 the faces are usually the same person.
+    """Euclidean distance of two descriptors (Description, NumPy array or
+    128 numbers). Under 0.6 the faces are usually the same person.
     """
     first, second = _descriptor(a), _descriptor(b)
+    if not first or not second:
+        raise MorvikError(-1, "a descriptor must be a non-empty flat sequence of numbers")
     distance = ctypes.c_double()
-    float_p = ctypes.POINTER(ctypes.c_float)
-    check(_native.lib.CompareVectors(first.ctypes.data_as(float_p), first.nbytes,
-                                     second.ctypes.data_as(float_p), second.nbytes,
-                                     ctypes.byref(distance)),
-          "descriptors of %d and %d values" % (first.size, second.size))
+    c_first = (ctypes.c_float * len(first)).from_buffer(first)
+    c_second = (ctypes.c_float * len(second)).from_buffer(second)
+    check(_native.lib.CompareVectors(c_first, ctypes.sizeof(c_first), c_second,
+                                     ctypes.sizeof(c_second), ctypes.byref(distance)),
+          "descriptors of %d and %d values" % (len(first), len(second)))
     if not math.isfinite(distance.value):
         raise MorvikError(-1, "a descriptor holds a value that is not finite")
     return distance.value
+
+
+def compare_photos(photo_a, photo_b, algo=FIND_DEFAULT):
+    """Distance between the largest faces of two photos (paths, encoded
+    bytes or arrays), as `morvik compare` gives it. -4 when either has no
+    face."""
+    first = describe(photo_a, algo=algo, max_faces=1)
+    second = describe(photo_b, algo=algo, max_faces=1)
+    return compare(first[0], second[0])

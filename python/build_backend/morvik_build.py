@@ -1,0 +1,146 @@
+"""A build backend (PEP 517) for the pure-Python morvik package, with only the
+standard library: the wheel holds the package, the metadata of
+pyproject.toml and morvik/_build_info.py, which records the library's
+version and the folder of the installed library the package is for.
+
+That folder is, in order: MORVIK_LIBDIR at build time, the libdir of the
+installed morvik.pc (pkg-config), or /usr/local/lib (the library's default
+install prefix). The version is the library's: PKG-INFO in an sdist, else
+the project() version of the library's CMakeLists.txt beside this folder.
+"""
+
+import base64
+import hashlib
+import io
+import os
+import re
+import subprocess
+import tarfile
+import tomllib
+import zipfile
+
+_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+_PACKAGE = "morvik"
+_TAG = "py3-none-any"
+
+
+def _project():
+    with open(os.path.join(_ROOT, "pyproject.toml"), "rb") as f:
+        return tomllib.load(f)["project"]
+
+
+def version():
+    pkg_info = os.path.join(_ROOT, "PKG-INFO")
+    if os.path.exists(pkg_info):
+        with open(pkg_info, encoding="utf-8") as f:
+            return re.search(r"^Version: (\S+)$", f.read(), re.M).group(1)
+    with open(os.path.join(_ROOT, "..", "CMakeLists.txt"), encoding="utf-8") as f:
+        return re.search(r"project\(morvik VERSION (\S+)", f.read()).group(1)
+
+
+def library_folder():
+    named = os.environ.get("MORVIK_LIBDIR")
+    if named:
+        return named
+    try:
+        found = subprocess.run(["pkg-config", "--variable=libdir", "morvik"], capture_output=True,
+                               text=True, check=False)
+        if found.returncode == 0 and found.stdout.strip():
+            return found.stdout.strip()
+    except OSError:
+        pass
+    return "/usr/local/lib"
+
+
+def _metadata():
+    project = _project()
+    lines = ["Metadata-Version: 2.1", "Name: " + project["name"], "Version: " + version(),
+             "Summary: " + project["description"],
+             "Requires-Python: " + project["requires-python"]]
+    for extra, requirements in project.get("optional-dependencies", {}).items():
+        lines.append("Provides-Extra: " + extra)
+        lines += ['Requires-Dist: %s ; extra == "%s"' % (r, extra) for r in requirements]
+    readme = project.get("readme")
+    body = ""
+    if readme:
+        lines.append("Description-Content-Type: text/markdown")
+        with open(os.path.join(_ROOT, readme), encoding="utf-8") as f:
+            body = "\n" + f.read()
+    return "\n".join(lines) + "\n" + body
+
+
+def _build_info():
+    return ('"""Written when the package was built."""\n\nVERSION = %r\nLIBDIR = %r\n'
+            % (version(), library_folder()))
+
+
+def _package_files():
+    base = os.path.join(_ROOT, _PACKAGE)
+    for name in sorted(os.listdir(base)):
+        if name.endswith(".py") and name != "_build_info.py":
+            yield _PACKAGE + "/" + name, os.path.join(base, name)
+
+
+def _dist_info():
+    return "%s-%s.dist-info" % (_PACKAGE, version())
+
+
+def _wheel_name():
+    return "%s-%s-%s.whl" % (_PACKAGE, version(), _TAG)
+
+
+def _record_line(name, data):
+    digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+    return "%s,sha256=%s,%d" % (name, digest, len(data))
+
+
+def get_requires_for_build_wheel(config_settings=None):
+    return []
+
+
+def get_requires_for_build_sdist(config_settings=None):
+    return []
+
+
+def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
+    folder = os.path.join(metadata_directory, _dist_info())
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "METADATA"), "w", encoding="utf-8") as f:
+        f.write(_metadata())
+    return _dist_info()
+
+
+def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
+    entries = []
+    for name, path in _package_files():
+        with open(path, "rb") as f:
+            entries.append((name, f.read()))
+    entries.append((_PACKAGE + "/_build_info.py", _build_info().encode()))
+    info = _dist_info()
+    entries.append((info + "/METADATA", _metadata().encode()))
+    entries.append((info + "/WHEEL", ("Wheel-Version: 1.0\nGenerator: morvik_build\n"
+                                      "Root-Is-Purelib: true\nTag: %s\n" % _TAG).encode()))
+    record = [_record_line(n, d) for n, d in entries] + [info + "/RECORD,,"]
+    entries.append((info + "/RECORD", ("\n".join(record) + "\n").encode()))
+    with zipfile.ZipFile(os.path.join(wheel_directory, _wheel_name()), "w",
+                         zipfile.ZIP_DEFLATED) as wheel:
+        for name, data in entries:
+            wheel.writestr(name, data)
+    return _wheel_name()
+
+
+def build_sdist(sdist_directory, config_settings=None):
+    base = "%s-%s" % (_PACKAGE, version())
+    name = base + ".tar.gz"
+    members = [("pyproject.toml", os.path.join(_ROOT, "pyproject.toml")),
+               ("README.package.md", os.path.join(_ROOT, "README.package.md")),
+               ("build_backend/morvik_build.py", os.path.abspath(__file__))]
+    members += list(_package_files())
+    with tarfile.open(os.path.join(sdist_directory, name), "w:gz") as sdist:
+        for member, path in members:
+            sdist.add(path, arcname=base + "/" + member)
+        pkg_info = _metadata().encode()
+        entry = tarfile.TarInfo(base + "/PKG-INFO")
+        entry.size = len(pkg_info)
+        sdist.addfile(entry, io.BytesIO(pkg_info))
+    return name

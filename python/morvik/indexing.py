@@ -1,0 +1,102 @@
+"""Indexing photos as `morvik index` does, one photo at a time: the record
+of a photo, and the records an earlier run already wrote (to resume it).
+Nothing here needs NumPy or Dask."""
+
+import json
+import os
+import threading
+
+from . import records
+from .errors import MorvikError
+from .faces import FIND_DEFAULT, describe_in_pixels, find_in_pixels
+from .images import decoded, read_file
+from .options import options as _options
+
+# The command-line tool's default for `index --max`.
+MAX_FACES = 256
+MV_NO_FACE, MV_EXCEPTION = -4, -8
+
+
+class Outcome:
+    """A photo's record line (bytes, no newline) with what it tells."""
+    __slots__ = ("photo", "line", "code", "detail", "faces")
+
+    def __init__(self, photo, line, code=0, detail="", faces=0):
+        self.photo, self.line, self.code, self.detail, self.faces = photo, line, code, detail, faces
+
+    @property
+    def failed(self):
+        return self.code not in (0, MV_NO_FACE)
+
+
+def _described(photo, algo, max_faces):
+    """Reads, finds and describes as the tool does: a photo without faces,
+    or whose faces cannot be described (-4), gets a record of what was
+    found; any other failure an error record."""
+    faces, data = [], []
+    try:
+        with decoded(read_file(photo)) as pixels:
+            faces = find_in_pixels(pixels, algo, max_faces)
+            data = describe_in_pixels(pixels, faces)
+    except MorvikError as e:
+        if e.code != MV_NO_FACE:
+            return Outcome(photo, records.error_record(photo, e.code, e.detail), e.code, e.detail)
+        return Outcome(photo, records.photo_record(photo, faces, []), MV_NO_FACE)
+    return Outcome(photo, records.photo_record(photo, faces, data), faces=len(data))
+
+
+def describe_photo(photo, algo=FIND_DEFAULT, max_faces=MAX_FACES):
+    """The Outcome of one photo; never raises for the photo's own faults."""
+    try:
+        return _described(os.fspath(photo), algo, max_faces)
+    except Exception as e:  # noqa: BLE001 - one photo never stops a batch
+        detail = "%s: %s" % (type(e).__name__, e)
+        return Outcome(photo, records.error_record(photo, MV_EXCEPTION, detail), MV_EXCEPTION, detail)
+
+
+_applied_lock = threading.Lock()
+_applied = {}
+
+
+def apply_options(values):
+    """Sets options in this process once: a worker gets the same values with
+    every batch and must not reload models for them each time."""
+    with _applied_lock:
+        for key, value in sorted((values or {}).items()):
+            if _applied.get(key, object()) != value:
+                _options[key] = value
+                _applied[key] = value
+
+
+def option_value(assignment):
+    """("KEY", value) from "KEY=VALUE", the value typed as the option is."""
+    key, sep, text = assignment.partition("=")
+    if not sep:
+        raise MorvikError(-1, "an option is KEY=VALUE, not %r" % (assignment,))
+    kind = _options.type_of(key.strip())
+    try:
+        value = {"int": int, "float": float, "double": float, "string": str}[kind](text)
+    except ValueError:
+        raise MorvikError(-1, "%s takes a %s, not %r" % (key, kind, text)) from None
+    return key.strip(), value
+
+
+def indexed_lines(path):
+    """{photo: line} of the records at `path` that need no second look:
+    photos described, with faces or without. Failed photos are tried again
+    (the fault may have been passing), damaged lines (an interrupted write)
+    are ignored, and a missing file holds nothing."""
+    done = {}
+    try:
+        with open(path, "rb") as f:
+            for line in f:
+                line = line.rstrip(b"\n")
+                try:
+                    record = json.loads(line.decode("utf-8", "surrogateescape"))
+                except ValueError:
+                    continue
+                if isinstance(record, dict) and "faces" in record and "photo" in record:
+                    done[record["photo"]] = line
+    except FileNotFoundError:
+        pass
+    return done
