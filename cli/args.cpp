@@ -7,6 +7,7 @@
 
 #include "finding.h"
 #include "morvik/morvik.h"
+#include "option_values.h"
 
 namespace cli {
 
@@ -130,12 +131,22 @@ Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
     if (!status.ok()) return status;
     max_faces = static_cast<size_t>(max);
   }
+  // Set as -o would set them, so that worker processes run the same way.
+  if (args.has("--thorough")) {
+    for (const char* assignment : {"find.all_members=1", "find.eye_check=0"}) {
+      Status status = applyAssignment(assignment);
+      if (!status.ok()) return status;
+    }
+  }
   return okStatus();
 }
 
 Status parseFindingCommand(int argc, char** argv, int first, const ArgGrammar& grammar, Args& args,
                            uint8_t& algo, size_t& max_faces) {
-  Status status = parseArgs(argc, argv, first, grammar, args);
+  // Every command that finds faces takes --thorough.
+  ArgGrammar with_thorough = grammar;
+  with_thorough.bool_flags.insert("--thorough");
+  Status status = parseArgs(argc, argv, first, with_thorough, args);
   if (status.ok()) status = parseFinding(args, algo, max_faces);
   return status;
 }

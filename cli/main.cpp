@@ -40,6 +40,9 @@ const char kUsage[] =
     "  --algo A                finders, a number or names joined by '+': pico, lbp,\n"
     "                          haar, hog, cnn, confirm (default hog+cnn: the CNN runs\n"
     "                          only when HOG finds nothing)\n"
+    "  --thorough              every finder at each of its scales, faces merged, the\n"
+    "                          cascades without the eye check (find.all_members=1,\n"
+    "                          find.eye_check=0): more small faces, several times slower\n"
     "\n"
     "Exit status: 0 on success, else the magnitude of the library's result code\n"
     "(1 invalid arguments, 2 unreadable image, 4 no face, 5 image not written, ...).\n";

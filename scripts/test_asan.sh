@@ -18,15 +18,16 @@ cmake --build "$build" -j2
 echo "ASan/UBSan build: $((SECONDS - start)) s"
 
 # Left out here, run by the normal suite only:
-#  - python_binding_test: the interpreter is not instrumented, and the
-#    sanitizer runtime must be the first library of the process;
+#  - the Python tests (python_binding_test, the pip installs, the Dask
+#    index): the interpreter is not instrumented, and the sanitizer runtime
+#    must be the first library of the process;
 #  - package_consumer_test, package_deb_test: they install and package the
 #    build, which says nothing about memory and would install the
 #    instrumented library.
 start=$SECONDS
 echo "== Test suite under ASan/UBSan"
 (cd "$build" && ctest --output-on-failure -j2 --timeout 2400 \
-   -E '^(python_binding_test|package_consumer_test|package_deb_test)$')
+   -E '^(python_.*|package_consumer_test|package_deb_test)$')
 echo "Suite under ASan/UBSan: $((SECONDS - start)) s"
 
 bash "$repo/scripts/fuzz.sh" "$build"

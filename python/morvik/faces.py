@@ -5,6 +5,7 @@ images.pixels_of); only arrays need NumPy.
 """
 
 import array
+import contextlib
 import ctypes
 import math
 from dataclasses import dataclass, field
@@ -12,6 +13,7 @@ from dataclasses import dataclass, field
 from . import _native, _numpy
 from .errors import MorvikError, check
 from .images import pixels_of
+from .options import options
 
 # Finder bits, combined with |.
 FIND_LBP, FIND_HAAR, FIND_HOG, FIND_CNN, FIND_PICO, FIND_CONFIRM = 0x02, 0x04, 0x08, 0x10, 0x20, 0x40
@@ -90,26 +92,55 @@ def _check_finding(algo, max_faces):
         raise MorvikError(-1, "algo must be a finder bit set from 0 to 255")
 
 
-def find_faces(image, algo=FIND_DEFAULT, max_faces=64, channel_order="BGR"):
+# What thorough=True sets for the call, as the command line's --thorough.
+_THOROUGH = {"find.all_members": 1, "find.eye_check": 0}
+
+
+@contextlib.contextmanager
+def _finding_options(thorough):
+    """The options of a thorough search for the duration of one call.
+
+    Options are process-wide: set them this way only while no other thread
+    is finding faces.
+    """
+    if not thorough:
+        yield
+        return
+    saved = {key: options[key] for key in _THOROUGH}
+    try:
+        for key, value in _THOROUGH.items():
+            options[key] = value
+        yield
+    finally:
+        for key, value in saved.items():
+            options[key] = value
+
+
+def find_faces(image, algo=FIND_DEFAULT, max_faces=64, channel_order="BGR", thorough=False):
     """The faces of an image, largest first.
 
-    Raises MorvikError with code -4 when the image has no face.
+    thorough=True runs every selected finder at each of its scales and merges
+    their faces, the cascades without the eye check: more small faces, at
+    several times the time. Raises MorvikError with code -4 when the image
+    has no face.
     """
     _check_finding(algo, max_faces)
-    with pixels_of(image, channel_order) as pixels:
+    with pixels_of(image, channel_order) as pixels, _finding_options(thorough):
         return [_from_c(f) for f in find_in_pixels(pixels, algo, max_faces)]
 
 
-def describe(image, faces=None, algo=FIND_DEFAULT, channel_order="BGR", max_faces=64):
+def describe(image, faces=None, algo=FIND_DEFAULT, channel_order="BGR", max_faces=64, thorough=False):
     """Descriptors of the given faces, or of the faces found in the image.
 
     Faces whose eyes are both (0, 0) have their eyes located first. Returns
     one Description per face, in order, with the rectangle and eyes used.
+    thorough is as for find_faces, when the faces are found here.
     """
     with pixels_of(image, channel_order) as pixels:
         if faces is None:
             _check_finding(algo, max_faces)
-            faces = [_from_c(f) for f in find_in_pixels(pixels, algo, max_faces)]
+            with _finding_options(thorough):
+                faces = [_from_c(f) for f in find_in_pixels(pixels, algo, max_faces)]
         faces = list(faces)
         data = describe_in_pixels(pixels, [_to_c(f) for f in faces])
     result = []

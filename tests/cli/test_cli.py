@@ -45,6 +45,14 @@ class FacesTest(unittest.TestCase):
         self.assertIn("such.jpg: Error parse image (-2): no such file", result.stderr)
         self.assertIn("README.md: Error parse image (-2)", result.stderr)
 
+    def test_thorough_finds_the_small_faces_the_chain_hides(self):
+        photo = data("faces/2008_002079.jpg")
+        plain = run("faces", "--algo", "lbp+haar+hog+cnn", "--json", photo)
+        thorough = run("faces", "--algo", "lbp+haar+hog+cnn", "--thorough", "--json", photo)
+        self.assertEqual(thorough.returncode, 0, thorough.stderr)
+        plain_faces = json.loads(plain.stdout)["faces"] if plain.returncode == 0 else []
+        self.assertGreater(len(json.loads(thorough.stdout)["faces"]), len(plain_faces))
+
     def test_describe_gives_128_values_per_face(self):
         result = run("describe", "--algo", "hog", "--max", "1", "--json", data("faces/two_people.jpg"))
         self.assertEqual(result.returncode, 0, result.stderr)

@@ -73,6 +73,18 @@ class FindFacesTest(unittest.TestCase):
         grey = self.image.mean(axis=2).astype(np.uint8)
         self.assertEqual(len(morvik.find_faces(grey, algo=morvik.FIND_HOG)), 2)
 
+    def test_thorough_finds_more_and_restores_the_options(self):
+        group = photo("faces/2008_002079.jpg")
+        chain = morvik.FIND_LBP | morvik.FIND_HAAR | morvik.FIND_HOG | morvik.FIND_CNN
+        try:
+            plain = morvik.find_faces(group, algo=chain)
+        except morvik.MorvikError:
+            plain = []
+        thorough = morvik.find_faces(group, algo=chain, thorough=True)
+        self.assertGreater(len(thorough), len(plain))
+        self.assertEqual(morvik.options["find.all_members"], 0)
+        self.assertEqual(morvik.options["find.eye_check"], 1)
+
     def test_max_faces_keeps_the_largest(self):
         self.assertEqual(morvik.find_faces(self.image, algo=morvik.FIND_HOG, max_faces=1),
                          self.faces[:1])
