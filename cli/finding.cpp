@@ -8,7 +8,9 @@
 #include <iterator>
 #include <system_error>
 
-#include <opencv2/imgcodecs.hpp>
+#include <opencv2/core.hpp>
+
+#include "morvik/morvik_c.h"
 
 namespace cli {
 namespace {
@@ -37,12 +39,13 @@ Status readPhoto(const std::string& path, cv::Mat& image) {
   if (!in) return failure(MV_PARSE_IMAGE, std::strerror(errno));
   std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (bytes.empty()) return failure(MV_PARSE_IMAGE, "empty file");
-  try {
-    image = cv::imdecode(bytes, cv::IMREAD_COLOR);
-  } catch (const cv::Exception&) {
-    image.release();
+  // The library's decoder, so that its limit on decoded sizes holds here too.
+  MvImage decoded{};
+  if (MvDecodeImage(bytes.data(), bytes.size(), &decoded) != MV_OK) {
+    return failure(MV_PARSE_IMAGE, "not an image that can be decoded");
   }
-  if (image.empty()) return failure(MV_PARSE_IMAGE, "not an image that can be decoded");
+  image = cv::Mat(decoded.height, decoded.width, CV_8UC3, const_cast<void*>(decoded.pixels), decoded.stride).clone();
+  MvReleaseImage(&decoded);
   return okStatus();
 }
 
