@@ -22,7 +22,7 @@ constexpr int kMaxSide = 20000;
 // Larger areas are cut down (keeping the shape's longer side): the shapes
 // that matter are the thin ones, and a full 20000 x 20000 buffer would
 // cost each input seconds.
-constexpr int64_t kMaxArea = int64_t{1} << 20;
+constexpr int64_t kMaxArea = int64_t{1} << 18;
 constexpr size_t kHeader = 8;
 
 int setInt(const char* name, int value) { return SetOption(name, &value, sizeof value); }
