@@ -14,6 +14,7 @@ The library is found by the system loader, or at the path in MORVIK_LIBRARY.
 import ctypes
 
 from . import _native
+from .collection import Index, cluster
 from .errors import MorvikError, result_message
 from .faces import (FIND_CNN, FIND_CONFIRM, FIND_DEFAULT, FIND_HAAR, FIND_HOG, FIND_LBP,
                     FIND_PICO, Description, Face, compare, describe, find_faces)
@@ -24,6 +25,7 @@ __all__ = ["MorvikError", "Face", "Description", "find_faces", "describe", "comp
            "load_image", "options", "Options", "version", "release_models", "result_message",
            "FIND_LBP", "FIND_HAAR", "FIND_HOG", "FIND_CNN", "FIND_PICO", "FIND_CONFIRM",
            "FIND_DEFAULT"]
+__all__ += ["Index", "cluster"]
 
 
 def version():

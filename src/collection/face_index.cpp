@@ -154,7 +154,7 @@ std::vector<Neighbor> FaceIndex::search(const float* query, size_t k, bool exact
   const size_t n = size();
   k = std::min(k, n);
   if (k == 0) return {};
-  BoundedThreads threads;
+  BoundedThreads threads(1);
   const size_t fetched = std::min(n, k + kExtraCandidates);
   std::vector<float> distances(fetched);
   std::vector<faiss::Index::idx_t> ids(fetched);

@@ -16,10 +16,13 @@ namespace morvik {
 
 constexpr int kCollectionThreads = 2;
 
+// One query runs on the calling thread alone: FAISS would otherwise start a
+// team of threads for its one iteration, whose waiting spins cost more than
+// the search.
 class BoundedThreads {
  public:
-  BoundedThreads() : previous_(omp_get_max_threads()) {
-    omp_set_num_threads(previous_ < kCollectionThreads ? previous_ : kCollectionThreads);
+  explicit BoundedThreads(int most = kCollectionThreads) : previous_(omp_get_max_threads()) {
+    omp_set_num_threads(previous_ < most ? previous_ : most);
   }
   ~BoundedThreads() { omp_set_num_threads(previous_); }
   BoundedThreads(const BoundedThreads&) = delete;
