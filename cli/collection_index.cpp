@@ -11,6 +11,7 @@ namespace {
 
 constexpr char kTableMagic[4] = {'M', 'V', 'F', 'T'};
 constexpr uint32_t kTableVersion = 1;
+constexpr size_t kLargeBatch = 100000;
 
 // The attachment: counts of the JSON lines, then one entry per face id.
 struct TableHeader {
@@ -92,6 +93,10 @@ Status addLines(const std::string& jsonl, uint64_t from, Collection& c, uint64_t
     const IndexedFace& face = contents.faces[i];
     std::memcpy(vectors.data() + i * 128, face.data.vector, sizeof face.data.vector);
     c.faces.push_back({face.line_offset, static_cast<uint32_t>(face.face_number)});
+  }
+  // A million faces take a minute or two: say what is going on.
+  if (contents.faces.size() >= kLargeBatch) {
+    std::cerr << "morvik: " << collectionIndexPath(jsonl) << ": indexing " << contents.faces.size() << " faces\n";
   }
   const int rc = MvIndexAdd(c.index(), vectors.data(), contents.faces.size());
   if (rc != MV_OK) return libraryFailure(rc, "cannot add the faces to the index");

@@ -28,7 +28,7 @@ const char kUsage[] =
     "      the photo with face rectangles and eye centres drawn\n"
     "  index DIR --out FILE.jsonl [--algo A] [--max N] [--exact]\n"
     "      describes every photo under DIR, one JSON record per photo, and\n"
-    "      builds the search index FILE.jsonl.mvx beside it (exact up to 50000\n"
+    "      builds the search index FILE.jsonl.mvx beside it (exact up to 20000\n"
     "      faces, approximate above; --exact: always exact)\n"
     "  search FILE.jsonl PHOTO [--top K] [--threshold T] [--exact]\n"
     "      the K (5) indexed faces closest to the photo's largest face (only\n"

@@ -27,7 +27,7 @@ extern "C" {
 #define MV_INDEX_AUTO 0
 #define MV_INDEX_EXACT 1
 #define MV_INDEX_APPROXIMATE 2
-#define MV_INDEX_EXACT_LIMIT 50000
+#define MV_INDEX_EXACT_LIMIT 20000
 
 /* MvIndexSearch flag: compare every descriptor whatever the index holds. */
 #define MV_SEARCH_EXACT 1u

@@ -1,7 +1,7 @@
 """Collections of faces: a nearest-neighbour index of descriptors and the
 grouping of faces by person, both the library's (morvik/collection.h).
 
-    index = morvik.Index()                   # exact up to 50 000 faces
+    index = morvik.Index()                   # exact up to 20 000 faces
     index.add(descriptors)                   # Descriptions or an (n, 128) array
     for face_id, distance in index.search(query, k=5):
         ...
@@ -17,7 +17,7 @@ from . import _native
 from .errors import MorvikError, check
 from .faces import Description
 
-EXACT_LIMIT = 50000
+EXACT_LIMIT = 20000
 _KINDS = {"auto": 0, "exact": 1, "approximate": 2}
 _NAMES = {value: name for name, value in _KINDS.items()}
 _SEARCH_EXACT = 1
