@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "args.h"
+#include "collection_index.h"
 #include "commands.h"
 #include "dask_index.h"
 #include "finding.h"
@@ -74,10 +75,22 @@ Status parseDask(const Args& args, DaskIndexRequest& request) {
   return parseInteger(args.value("--workers"), "--workers", 1, 1024, request.workers);
 }
 
+// The nearest-neighbour index beside the JSON lines, built or extended.
+Status buildSearchIndex(const std::string& out_path, bool exact) {
+  Collection collection;
+  Status status = openCollection(out_path, CollectionRequest{exact ? MV_INDEX_EXACT : MV_INDEX_AUTO, true},
+                                 collection);
+  if (status.ok()) {
+    std::printf("%s: %zu faces, %s index\n", collectionIndexPath(out_path).c_str(), collection.faces.size(),
+                structureName(collection).c_str());
+  }
+  return status;
+}
+
 }  // namespace
 
 int runIndex(int argc, char** argv, int first) {
-  ArgGrammar grammar{{"--out", "--algo", "--max", "--workers", "--scheduler"}, {}, 1, 1};
+  ArgGrammar grammar{{"--out", "--algo", "--max", "--workers", "--scheduler"}, {"--exact"}, 1, 1};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
@@ -101,7 +114,17 @@ int runIndex(int argc, char** argv, int first) {
     dask.out_path = out_path;
     dask.algo = algo;
     dask.max_faces = max_faces;
-    return runDaskIndex(photos, dask);
+    const int dask_exit = runDaskIndex(photos, dask);
+    // Photos that failed are records like any other: the search index
+    // follows whatever lines the run left.
+    std::error_code ec;
+    if (!fs::exists(out_path, ec)) return dask_exit;
+    status = buildSearchIndex(out_path, args.has("--exact"));
+    if (!status.ok()) {
+      report(collectionIndexPath(out_path), status);
+      return exitStatus(status.code);
+    }
+    return dask_exit;
   }
   std::ofstream out(out_path, std::ios::trunc);
   if (!out) {
@@ -138,6 +161,11 @@ int runIndex(int argc, char** argv, int first) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%s: %zu photos, %zu faces, %zu failures, %.1f s\n", out_path.c_str(), photos.size(),
               face_count, failures, seconds);
+  status = buildSearchIndex(out_path, args.has("--exact"));
+  if (!status.ok()) {
+    report(collectionIndexPath(out_path), status);
+    return exitStatus(status.code);
+  }
   return exitStatus(first_failure);
 }
 

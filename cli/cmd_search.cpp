@@ -1,14 +1,15 @@
-// morvik search: the indexed faces closest to the largest face of a photo.
-#include <algorithm>
+// morvik search: the indexed faces closest to the largest face of a photo,
+// through the nearest-neighbour index beside the JSON lines.
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "args.h"
+#include "collection_index.h"
 #include "commands.h"
 #include "finding.h"
-#include "index_file.h"
 #include "records.h"
 
 namespace cli {
@@ -17,35 +18,35 @@ namespace {
 constexpr long long kDefaultTop = 5;
 constexpr double kSamePerson = 0.6;
 
-struct Match {
-  double distance;
-  const IndexedFace* face;
-};
-
 }  // namespace
 
 int runSearch(int argc, char** argv, int first) {
-  ArgGrammar grammar{{"--top", "--algo"}, {}, 2, 2};
+  ArgGrammar grammar{{"--top", "--algo", "--threshold"}, {"--exact"}, 2, 2};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
   long long top = kDefaultTop;
+  double threshold = 0.0;
   Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
   if (status.ok() && args.has("--top")) status = parseInteger(args.value("--top"), "--top", 1, 1000000, top);
+  if (status.ok() && args.has("--threshold")) {
+    status = parseReal(args.value("--threshold"), "--threshold", threshold);
+    if (status.ok() && !(threshold > 0.0)) status = failure(MV_INVALID_ARGS, "--threshold must be above 0");
+  }
   if (!status.ok()) {
     report("search", status);
     return exitStatus(status.code);
   }
   const std::string& index_path = args.positional[0];
   const std::string& photo = args.positional[1];
-  IndexContents index;
-  status = readIndex(index_path, index);
+  Collection collection;
+  status = openCollection(index_path, CollectionRequest{}, collection);
   if (!status.ok()) {
     report(index_path, status);
     return exitStatus(status.code);
   }
-  if (index.damaged_lines > 0) {
-    std::cerr << "morvik: " << index_path << ": skipped " << index.damaged_lines
+  if (collection.damaged_lines > 0) {
+    std::cerr << "morvik: " << index_path << ": skipped " << collection.damaged_lines
               << " lines that are not index records\n";
   }
   std::vector<mv::Face> query_faces;
@@ -58,28 +59,44 @@ int runSearch(int argc, char** argv, int first) {
   const mv::Face& query = query_faces.front();
   const mv::FaceData& query_data = described.front();
 
-  std::vector<Match> matches;
-  for (const IndexedFace& face : index.faces) {
-    Match match{0.0, &face};
-    status = distance(query_data, face.data, match.distance);
-    if (!status.ok()) {
-      report(index_path, status);
-      return exitStatus(status.code);
-    }
-    matches.push_back(match);
+  const size_t wanted = static_cast<size_t>(top);
+  std::vector<MvNeighbor> neighbors(wanted);
+  size_t found = neighbors.size();
+  const auto start = std::chrono::steady_clock::now();
+  int rc = collection.faces.empty()
+               ? MV_OK
+               : MvIndexSearch(collection.index(), query_data.vector, wanted,
+                               args.has("--exact") ? MV_SEARCH_EXACT : 0u, neighbors.data(), &found);
+  const double query_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  if (collection.faces.empty()) found = 0;
+  if (rc != MV_OK) {
+    report(index_path, failure(rc, "search failed"));
+    return exitStatus(rc);
   }
-  const size_t shown = std::min(matches.size(), static_cast<size_t>(top));
-  std::partial_sort(matches.begin(), matches.begin() + shown, matches.end(),
-                    [](const Match& a, const Match& b) { return a.distance < b.distance; });
+  std::vector<FaceAt> places;
+  size_t shown = 0;
+  for (; shown < found; ++shown) {
+    if (args.has("--threshold") && !(neighbors[shown].distance < threshold)) break;
+    places.push_back(collection.faces[neighbors[shown].id]);
+  }
+  std::vector<IndexedFace> faces;
+  status = readFacesAt(index_path, places, faces);
+  if (!status.ok()) {
+    report(index_path, status);
+    return exitStatus(status.code);
+  }
 
-  std::cout << photo << "  (largest face " << rectText(query.rect) << ") against " << index.faces.size()
-            << " faces of " << index.photos << " photos\n";
+  char timing[96];
+  std::snprintf(timing, sizeof(timing), " (%s index, query %.2f ms)", structureName(collection).c_str(),
+                query_ms);
+  std::cout << photo << "  (largest face " << rectText(query.rect) << ") against " << collection.faces.size()
+            << " faces of " << collection.photos << " photos" << timing << "\n";
   for (size_t i = 0; i < shown; ++i) {
-    const Match& m = matches[i];
+    const double distance = neighbors[i].distance;
     char head[64];
-    std::snprintf(head, sizeof(head), "%3zu  %.4f  ", i + 1, m.distance);
-    std::cout << head << m.face->photo << "  face #" << m.face->face_number << " "
-              << rectText(m.face->data.rect) << (m.distance < kSamePerson ? "  same person" : "") << "\n";
+    std::snprintf(head, sizeof(head), "%3zu  %.4f  ", i + 1, distance);
+    std::cout << head << faces[i].photo << "  face #" << faces[i].face_number << " "
+              << rectText(faces[i].data.rect) << (distance < kSamePerson ? "  same person" : "") << "\n";
   }
   return 0;
 }

@@ -11,6 +11,7 @@ int runCompare(int argc, char** argv, int first);
 int runAnnotate(int argc, char** argv, int first);
 int runIndex(int argc, char** argv, int first);
 int runSearch(int argc, char** argv, int first);
+int runCluster(int argc, char** argv, int first);
 int runOptions(int argc, char** argv, int first);
 int runVersion(int argc, char** argv, int first);
 

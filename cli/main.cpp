@@ -26,12 +26,19 @@ const char kUsage[] =
     "      --best compares with the closest of B's faces instead\n"
     "  annotate PHOTO OUT.png [--algo A] [--max N]\n"
     "      the photo with face rectangles and eye centres drawn\n"
-    "  index DIR --out FILE.jsonl [--algo A] [--max N] [--workers N | --scheduler ADDR]\n"
-    "      describes every photo under DIR, one JSON record per photo; over Dask\n"
-    "      with --workers (local processes) or --scheduler (a running cluster),\n"
+    "  index DIR --out FILE.jsonl [--algo A] [--max N] [--exact]\n"
+    "        [--workers N | --scheduler ADDR]\n"
+    "      describes every photo under DIR, one JSON record per photo, and\n"
+    "      builds the search index FILE.jsonl.mvx beside it (exact up to 20000\n"
+    "      faces, approximate above; --exact: always exact); over Dask with\n"
+    "      --workers (local processes) or --scheduler (a running cluster),\n"
     "      resuming an earlier run into the same FILE\n"
-    "  search FILE.jsonl PHOTO [--top K]\n"
-    "      the K (5) indexed faces closest to the photo's largest face\n"
+    "  search FILE.jsonl PHOTO [--top K] [--threshold T] [--exact]\n"
+    "      the K (5) indexed faces closest to the photo's largest face (only\n"
+    "      those closer than T); --exact compares with every face\n"
+    "  cluster FILE.jsonl --out DIR [--threshold 0.5]\n"
+    "      groups the indexed faces by person: DIR/clusters.json, largest\n"
+    "      group first, and a contact sheet DIR/cluster_NNNN.png of each\n"
     "  options [KEY [VALUE]]\n"
     "      lists the options, reads one, or sets one for this run\n"
     "  version\n"
@@ -55,6 +62,7 @@ struct Command {
 const Command kCommands[] = {
     {"faces", cli::runFaces},       {"describe", cli::runDescribe}, {"compare", cli::runCompare},
     {"annotate", cli::runAnnotate}, {"index", cli::runIndex},       {"search", cli::runSearch},
+    {"cluster", cli::runCluster},
     {"options", cli::runOptions},   {"version", cli::runVersion},
 };
 

@@ -17,6 +17,7 @@ package was built for, else the one the dynamic loader finds.
 import ctypes
 
 from . import _native
+from .collection import Index, cluster
 from .errors import MorvikError, result_message
 from .faces import (FIND_CNN, FIND_CONFIRM, FIND_DEFAULT, FIND_HAAR, FIND_HOG, FIND_LBP,
                     FIND_PICO, Description, Face, compare, compare_photos, describe,
@@ -28,7 +29,7 @@ __all__ = ["MorvikError", "Face", "Description", "find_faces", "describe", "comp
            "compare_photos", "load_image", "options", "Options", "version", "release_models",
            "result_message",
            "FIND_LBP", "FIND_HAAR", "FIND_HOG", "FIND_CNN", "FIND_PICO", "FIND_CONFIRM",
-           "FIND_DEFAULT", "__version__"]
+           "FIND_DEFAULT", "__version__", "Index", "cluster"]
 
 
 def version():

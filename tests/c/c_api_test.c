@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "morvik/collection.h"
 #include "morvik/morvik_c.h"
 
 static int failures = 0;
@@ -248,6 +249,38 @@ static void test_bytes(const char* testdata) {
   free(bytes);
 }
 
+/* The collection's index from C: add, search, save, load, cluster. */
+static void test_collection(void) {
+  enum { kFaces = 40 };
+  static float faces[kFaces * 128];
+  for (int i = 0; i < kFaces; ++i) {
+    for (int j = 0; j < 128; ++j) faces[i * 128 + j] = (j == i % 8) ? 1.0f : 0.001f * (float)(i / 8);
+  }
+  MvIndex* index = NULL;
+  CHECK_CODE(MvIndexCreate(MV_INDEX_AUTO, &index), MV_C_OK);
+  CHECK_CODE(MvIndexAdd(index, faces, kFaces), MV_C_OK);
+  MvNeighbor found[3];
+  size_t count = 3;
+  CHECK_CODE(MvIndexSearch(index, &faces[13 * 128], 3, 0, found, &count), MV_C_OK);
+  CHECK(count == 3 && found[0].id == 13 && found[0].distance == 0.0);
+  uint32_t labels[kFaces];
+  size_t clusters = 0;
+  CHECK_CODE(MvIndexCluster(index, 0.5, labels, kFaces, &clusters, NULL, NULL), MV_C_OK);
+  CHECK(clusters == 8 && labels[0] == labels[8] && labels[0] != labels[1]);
+  const char* path = "c_api_test_index.mvx";
+  CHECK_CODE(MvIndexSave(index, path), MV_C_OK);
+  MvIndexFree(index);
+  index = NULL;
+  CHECK_CODE(MvIndexLoad(path, &index), MV_C_OK);
+  MvIndexInfo info;
+  CHECK_CODE(MvIndexGetInfo(index, &info), MV_C_OK);
+  CHECK(info.count == kFaces && info.structure == MV_INDEX_EXACT);
+  MvIndexFree(index);
+  remove(path);
+  CHECK_CODE(MvIndexLoad(path, &index), MV_C_INVALID_ARGS);
+  CHECK_CODE(MvIndexSearch(NULL, faces, 1, 0, found, &count), MV_C_INVALID_ARGS);
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: %s TESTDATA_DIR\n", argv[0]);
@@ -257,6 +290,7 @@ int main(int argc, char** argv) {
   test_options();
   test_pixels(argv[1]);
   test_bytes(argv[1]);
+  test_collection();
   GlobalFree();
   if (failures > 0) fprintf(stderr, "%d checks failed\n", failures);
   return failures == 0 ? 0 : 1;

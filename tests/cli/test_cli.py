@@ -154,6 +154,121 @@ class IndexAndSearchTest(unittest.TestCase):
         self.assertEqual(run("search", "i.jsonl", "p.jpg", "--top", "-3").returncode, 1)
 
 
+def people_folder(tmp):
+    """A folder of links to the test photographs of two men."""
+    photos = os.path.join(tmp, "photos")
+    for person in ("obama", "biden"):
+        os.makedirs(os.path.join(photos, person))
+        for name in sorted(os.listdir(data("people/" + person))):
+            os.symlink(data("people/%s/%s" % (person, name)), os.path.join(photos, person, name))
+    return photos
+
+
+class SearchIndexTest(unittest.TestCase):
+    """The nearest-neighbour index beside the JSON lines."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        photos = people_folder(cls.tmp.name)
+        cls.jsonl = os.path.join(cls.tmp.name, "people.jsonl")
+        result = run("index", "--algo", "hog", photos, "--out", cls.jsonl)
+        assert result.returncode == 0, result.stderr
+        cls.index_output = result.stdout
+        with open(cls.jsonl) as f:
+            cls.lines = f.readlines()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def copy(self, name, lines):
+        path = os.path.join(self.tmp.name, name)
+        with open(path, "w") as f:
+            f.writelines(lines)
+        return path
+
+    def search(self, jsonl, *extra):
+        found = run("search", "--algo", "hog", jsonl, data("people/obama/obama2.jpg"), *extra)
+        self.assertEqual(found.returncode, 0, found.stderr)
+        return found
+
+    def test_index_builds_it_and_search_uses_it(self):
+        self.assertIn("people.jsonl.mvx: 5 faces, exact index", self.index_output)
+        mvx = self.jsonl + ".mvx"
+        before = os.stat(mvx).st_mtime_ns
+        found = self.search(self.jsonl, "--top", "5", "--threshold", "0.6")
+        self.assertEqual(os.stat(mvx).st_mtime_ns, before)  # trusted as it is
+        self.assertNotIn("rebuilt", found.stderr)
+        lines = found.stdout.splitlines()
+        self.assertIn("against 5 faces of 5 photos (exact index", lines[0])
+        self.assertEqual(len(lines), 4)  # the three photos of the same man only
+        self.assertIn("obama2.jpg", lines[1])
+        self.assertIn("  0.0000  ", lines[1])
+        for line in lines[1:]:
+            self.assertIn("/obama/", line)
+            self.assertIn("same person", line)
+        self.assertEqual(self.search(self.jsonl, "--top", "2", "--exact").stdout.splitlines()[1:], lines[1:3])
+
+    def test_a_truncated_or_damaged_index_is_rebuilt(self):
+        jsonl = self.copy("cut.jsonl", self.lines)
+        first = self.search(jsonl)  # builds the index
+        mvx = jsonl + ".mvx"
+        with open(mvx, "rb") as f:
+            whole = f.read()
+        for damaged in (whole[:len(whole) // 2], whole[:100], b"", whole[:500] + b"x" + whole[501:]):
+            with open(mvx, "wb") as f:
+                f.write(damaged)
+            again = self.search(jsonl)
+            self.assertIn("damaged index file: rebuilt from the JSON lines", again.stderr)
+            self.assertEqual(again.stdout.splitlines()[1:], first.stdout.splitlines()[1:])
+            with open(mvx, "rb") as f:
+                self.assertEqual(len(f.read()), len(whole))
+        self.assertEqual([n for n in os.listdir(self.tmp.name) if ".tmp" in n], [])
+
+    def test_changed_json_lines_extend_or_rebuild_the_index(self):
+        obama = [line for line in self.lines if "/obama/" in line]
+        biden = [line for line in self.lines if "/biden/" in line]
+        jsonl = self.copy("grow.jsonl", biden)
+        self.assertIn("against 2 faces", self.search(jsonl).stdout)
+        with open(jsonl, "a") as f:  # new records after the indexed ones
+            f.writelines(obama)
+        grown = self.search(jsonl)
+        self.assertIn("extended by 3 faces", grown.stderr)
+        self.assertIn("against 5 faces", grown.stdout)
+        self.assertIn("obama2.jpg", grown.stdout.splitlines()[1])
+        self.copy("grow.jsonl", obama[:1] + biden)  # the indexed records changed
+        changed = self.search(jsonl)
+        self.assertIn("the JSON lines changed: index rebuilt", changed.stderr)
+        self.assertIn("against 3 faces", changed.stdout)
+
+    def test_cluster_groups_the_two_men(self):
+        out = os.path.join(self.tmp.name, "clusters")
+        result = run("cluster", self.jsonl, "--out", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("5 faces in 2 clusters", result.stdout)
+        with open(os.path.join(out, "clusters.json")) as f:
+            clusters = json.load(f)
+        self.assertEqual([len(c["faces"]) for c in clusters], [3, 2])
+        for cluster, person in zip(clusters, ("/obama/", "/biden/")):
+            for face in cluster["faces"]:
+                self.assertEqual(set(face), {"photo", "box"})
+                self.assertIn(person, face["photo"])
+                self.assertEqual(len(face["box"]), 4)
+        for name in ("cluster_0001.png", "cluster_0002.png"):
+            with open(os.path.join(out, name), "rb") as f:
+                self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        self.assertIn("writing contact sheets [2/2]", result.stderr)
+        one = run("cluster", self.jsonl, "--out", out, "--threshold", "0.01")
+        self.assertIn("5 faces in 5 clusters", one.stdout)
+
+    def test_bad_arguments(self):
+        self.assertEqual(run("cluster", self.jsonl).returncode, 1)
+        self.assertEqual(run("cluster", self.jsonl, "--out", self.tmp.name, "--threshold", "-1").returncode, 1)
+        self.assertEqual(run("cluster", data("no/such.jsonl"), "--out", self.tmp.name).returncode, 1)
+        self.assertEqual(run("search", self.jsonl, "p.jpg", "--threshold", "x").returncode, 1)
+
+
 class OptionsTest(unittest.TestCase):
     def test_list_read_and_set(self):
         listing = run("options")

@@ -2,6 +2,7 @@
 test photographs (MORVIK_TESTDATA)."""
 
 import os
+import tempfile
 import unittest
 
 import numpy as np
@@ -201,6 +202,86 @@ class ModelFailureTest(unittest.TestCase):
         finally:
             options["pico.path"] = saved
             morvik.release_models()
+
+
+def unit_rows(rng, count):
+    rows = rng.standard_normal((count, 128)).astype(np.float32)
+    return rows / np.linalg.norm(rows, axis=1, keepdims=True)
+
+
+class IndexTest(unittest.TestCase):
+    def test_search_is_the_brute_force_scan(self):
+        rng = np.random.default_rng(3)
+        faces = unit_rows(rng, 2000)
+        index = morvik.Index()
+        self.assertEqual(list(index.add(faces[:1500])), list(range(1500)))
+        self.assertEqual(index.add(faces[1500:]), range(1500, 2000))
+        self.assertEqual((len(index), index.kind, index.structure), (2000, "auto", "exact"))
+        query = faces[42] + 0.02 * unit_rows(rng, 1)[0]
+        found = index.search(query, k=5)
+        scan = sorted((morvik.compare(query, face), i) for i, face in enumerate(faces))[:5]
+        self.assertEqual([i for i, _ in found], [i for _, i in scan])
+        for (_, distance), (expected, _) in zip(found, scan):
+            self.assertEqual(distance, expected)
+        self.assertEqual(index.search(query, k=5, threshold=0.5), found[:1])
+        self.assertEqual(index.search(query, k=3, exact=True), found[:3])
+        np.testing.assert_array_equal(index.descriptors(10, 2), faces[10:12])
+
+    def test_save_load_and_a_damaged_file(self):
+        rng = np.random.default_rng(4)
+        faces = unit_rows(rng, 300)
+        index = morvik.Index("exact")
+        index.add(list(faces))  # a list of vectors works too
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "faces.mvx")
+            index.save(path)
+            loaded = morvik.Index.load(path)
+            self.assertEqual((len(loaded), loaded.kind), (300, "exact"))
+            self.assertEqual(loaded.search(faces[7], k=1), [(7, 0.0)])
+            with open(path, "rb") as f:
+                whole = f.read()
+            with open(path, "wb") as f:
+                f.write(whole[:len(whole) // 2])
+            with self.assertRaises(morvik.MorvikError) as caught:
+                morvik.Index.load(path)
+            self.assertEqual(caught.exception.code, -1)
+            with self.assertRaises(morvik.MorvikError):
+                morvik.Index.load(os.path.join(tmp, "missing.mvx"))
+
+    def test_bad_input(self):
+        index = morvik.Index()
+        for bad in ([[1.0, 2.0]], np.zeros((2, 127)), "text", [[float("nan")] * 128]):
+            with self.assertRaises(morvik.MorvikError):
+                index.add(bad)
+        with self.assertRaises(morvik.MorvikError):
+            index.search(np.zeros(128), k=0)
+        with self.assertRaises(morvik.MorvikError):
+            morvik.Index("fast")
+        self.assertEqual(index.search(np.zeros(128)), [])
+        index.close()
+        with self.assertRaises(morvik.MorvikError):
+            len(index)
+
+
+class ClusterTest(unittest.TestCase):
+    def test_people_of_the_test_photographs(self):
+        files = ["people/obama/obama.jpg", "people/biden/biden.jpg", "people/obama/obama2.jpg",
+                 "people/biden/biden2.jpg", "people/obama/obama3.jpg"]
+        described = [morvik.describe(photo(f), algo=morvik.FIND_HOG)[0] for f in files]
+        steps = []
+        labels = morvik.cluster(described, threshold=0.5, progress=lambda d, t: steps.append((d, t)))
+        self.assertEqual(list(labels), [0, 1, 0, 1, 0])
+        self.assertEqual(steps[-1], (5, 5))
+
+    def test_synthetic_people_and_edge_cases(self):
+        rng = np.random.default_rng(5)
+        centres = unit_rows(rng, 6)
+        faces = np.repeat(centres, [6, 5, 4, 3, 2, 1], axis=0) + 0.2 / np.sqrt(128) * rng.standard_normal((21, 128))
+        labels = morvik.cluster(faces.astype(np.float32), 0.5)
+        self.assertEqual(list(labels), [0] * 6 + [1] * 5 + [2] * 4 + [3] * 3 + [4] * 2 + [5])
+        self.assertEqual(len(morvik.cluster([], 0.5)), 0)
+        with self.assertRaises(morvik.MorvikError):
+            morvik.cluster(faces, threshold=0)
 
 
 class VersionTest(unittest.TestCase):

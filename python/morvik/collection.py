@@ -1,0 +1,217 @@
+"""Collections of faces: a nearest-neighbour index of descriptors and the
+grouping of faces by person, both the library's (morvik/collection.h).
+
+    index = morvik.Index()                   # exact up to 20 000 faces
+    index.add(descriptors)                   # Descriptions or an (n, 128) array
+    for face_id, distance in index.search(query, k=5):
+        ...
+    index.save("faces.mvx"); index = morvik.Index.load("faces.mvx")
+    labels = morvik.cluster(descriptors, threshold=0.5)   # 0: the largest group
+"""
+
+import ctypes
+
+import numpy as np
+
+from . import _native
+from .errors import MorvikError, check
+from .faces import Description
+
+EXACT_LIMIT = 20000
+_KINDS = {"auto": 0, "exact": 1, "approximate": 2}
+_NAMES = {value: name for name, value in _KINDS.items()}
+_SEARCH_EXACT = 1
+
+
+class _Neighbor(ctypes.Structure):
+    _fields_ = [("id", ctypes.c_uint64), ("distance", ctypes.c_double)]
+
+
+class _Info(ctypes.Structure):
+    _fields_ = [("count", ctypes.c_uint64), ("policy", ctypes.c_int32),
+                ("structure", ctypes.c_int32), ("memory", ctypes.c_uint64)]
+
+
+assert ctypes.sizeof(_Neighbor) == 16 and ctypes.sizeof(_Info) == 24
+
+_PROGRESS = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_uint64)
+
+
+def _declare(lib):
+    c_int, c_size_t, c_void_p, c_char_p = ctypes.c_int, ctypes.c_size_t, ctypes.c_void_p, ctypes.c_char_p
+    float_p = ctypes.POINTER(ctypes.c_float)
+    labels_p = ctypes.POINTER(ctypes.c_uint32)
+    prototypes = {
+        "MvIndexCreate": (c_int, [ctypes.c_int32, ctypes.POINTER(c_void_p)]),
+        "MvIndexFree": (None, [c_void_p]),
+        "MvIndexAdd": (c_int, [c_void_p, float_p, c_size_t]),
+        "MvIndexGetInfo": (c_int, [c_void_p, ctypes.POINTER(_Info)]),
+        "MvIndexSearch": (c_int, [c_void_p, float_p, c_size_t, ctypes.c_uint32,
+                                  ctypes.POINTER(_Neighbor), ctypes.POINTER(c_size_t)]),
+        "MvIndexGetVectors": (c_int, [c_void_p, c_size_t, c_size_t, float_p]),
+        "MvIndexSave": (c_int, [c_void_p, c_char_p]),
+        "MvIndexLoad": (c_int, [c_char_p, ctypes.POINTER(c_void_p)]),
+        "MvIndexCluster": (c_int, [c_void_p, ctypes.c_double, labels_p, c_size_t,
+                                   ctypes.POINTER(c_size_t), _PROGRESS, c_void_p]),
+    }
+    for name, (restype, argtypes) in prototypes.items():
+        function = getattr(lib, name)
+        function.restype = restype
+        function.argtypes = argtypes
+    return lib
+
+
+_lib = _declare(_native.lib)
+_float_p = ctypes.POINTER(ctypes.c_float)
+
+
+def _matrix(descriptors):
+    """An (n, 128) float32 array from Descriptions, vectors or an array."""
+    if isinstance(descriptors, Description):
+        descriptors = [descriptors]
+    if isinstance(descriptors, (list, tuple)):
+        descriptors = [d.descriptor if isinstance(d, Description) else d for d in descriptors]
+        if not descriptors:
+            return np.zeros((0, _native.DESCRIPTOR_SIZE), dtype=np.float32)
+    try:
+        matrix = np.ascontiguousarray(descriptors, dtype=np.float32)
+    except (TypeError, ValueError):
+        raise MorvikError(-1, "descriptors must be numbers") from None
+    if matrix.ndim == 1:
+        matrix = matrix.reshape(1, -1)
+    if matrix.ndim != 2 or matrix.shape[1] != _native.DESCRIPTOR_SIZE:
+        raise MorvikError(-1, "descriptors must have 128 values each, not shape %s" % (matrix.shape,))
+    if not np.all(np.isfinite(matrix)):
+        raise MorvikError(-1, "a descriptor holds a value that is not finite")
+    return matrix
+
+
+def _progress_callback(progress):
+    if progress is None:
+        return _PROGRESS()
+    return _PROGRESS(lambda _context, done, total: progress(done, total))
+
+
+class Index:
+    """A nearest-neighbour index of face descriptors.
+
+    kind: "auto" (exact up to EXACT_LIMIT faces, approximate above),
+    "exact" (every search compares every face) or "approximate". Faces
+    are numbered 0, 1, ... in the order they are added.
+    """
+
+    def __init__(self, kind="auto"):
+        if kind not in _KINDS:
+            raise MorvikError(-1, "kind must be one of %s" % ", ".join(sorted(_KINDS)))
+        self._handle = ctypes.c_void_p()
+        check(_lib.MvIndexCreate(_KINDS[kind], ctypes.byref(self._handle)))
+
+    @classmethod
+    def load(cls, path):
+        """An index saved by save(); a damaged file raises MorvikError (-1)."""
+        index = cls.__new__(cls)
+        index._handle = ctypes.c_void_p()
+        check(_lib.MvIndexLoad(str(path).encode(), ctypes.byref(index._handle)),
+              "cannot load the index %s" % path)
+        return index
+
+    def __del__(self):
+        self.close()
+
+    def close(self):
+        """Releases the index now rather than when it is collected."""
+        handle = getattr(self, "_handle", None)
+        if handle:
+            _lib.MvIndexFree(handle)
+            self._handle = ctypes.c_void_p()
+
+    def _live(self):
+        if not self._handle:
+            raise MorvikError(-1, "the index is closed")
+        return self._handle
+
+    def _info(self):
+        info = _Info()
+        check(_lib.MvIndexGetInfo(self._live(), ctypes.byref(info)))
+        return info
+
+    def __len__(self):
+        return self._info().count
+
+    @property
+    def kind(self):
+        """"auto", "exact" or "approximate", as created."""
+        return _NAMES[self._info().policy]
+
+    @property
+    def structure(self):
+        """"exact" or "approximate": what the index is built as now."""
+        return _NAMES[self._info().structure]
+
+    @property
+    def memory(self):
+        """Bytes held by the index."""
+        return self._info().memory
+
+    def add(self, descriptors):
+        """Adds descriptors; returns the range of their ids."""
+        matrix = _matrix(descriptors)
+        first = len(self)
+        check(_lib.MvIndexAdd(self._live(), matrix.ctypes.data_as(_float_p), matrix.shape[0]))
+        return range(first, first + matrix.shape[0])
+
+    def search(self, query, k=5, threshold=None, exact=False):
+        """The k faces closest to `query`, nearest first, as (id, distance);
+        with `threshold`, only those closer than it. `exact` compares with
+        every face whatever the index is built as."""
+        if not isinstance(k, int) or k < 1:
+            raise MorvikError(-1, "k must be a positive integer")
+        vector = _matrix(query)
+        if vector.shape[0] != 1:
+            raise MorvikError(-1, "search takes one descriptor")
+        results = (_Neighbor * k)()
+        found = ctypes.c_size_t(k)
+        check(_lib.MvIndexSearch(self._live(), vector.ctypes.data_as(_float_p), k,
+                                 _SEARCH_EXACT if exact else 0, results, ctypes.byref(found)))
+        pairs = [(int(results[i].id), float(results[i].distance)) for i in range(found.value)]
+        if threshold is not None:
+            pairs = [pair for pair in pairs if pair[1] < threshold]
+        return pairs
+
+    def descriptors(self, first=0, count=None):
+        """The stored descriptors as an (n, 128) float32 array."""
+        if count is None:
+            count = len(self) - first
+        out = np.zeros((count, _native.DESCRIPTOR_SIZE), dtype=np.float32)
+        check(_lib.MvIndexGetVectors(self._live(), first, count, out.ctypes.data_as(_float_p)))
+        return out
+
+    def save(self, path):
+        """Writes the index to `path` (atomically: a temporary file renamed)."""
+        check(_lib.MvIndexSave(self._live(), str(path).encode()), "cannot save the index %s" % path)
+
+    def cluster(self, threshold=0.5, progress=None):
+        """Labels of the faces grouped by person (see morvik.cluster)."""
+        count = len(self)
+        labels = np.zeros(max(count, 1), dtype=np.uint32)
+        groups = ctypes.c_size_t()
+        callback = _progress_callback(progress)
+        check(_lib.MvIndexCluster(self._live(), float(threshold),
+                                  labels.ctypes.data_as(ctypes.POINTER(ctypes.c_uint32)), labels.size,
+                                  ctypes.byref(groups), callback, None),
+              "threshold %r" % (threshold,))
+        return labels[:count].astype(np.int64)
+
+
+def cluster(descriptors, threshold=0.5, progress=None):
+    """Groups faces by person: dlib's chinese_whispers over the pairs of
+    faces closer than `threshold`. Returns one label per descriptor, 0 for
+    the largest group, 1 for the next, ... `progress(done, total)` is
+    called as the pairs are found."""
+    matrix = _matrix(descriptors)
+    index = Index()
+    try:
+        index.add(matrix)
+        return index.cluster(threshold, progress)
+    finally:
+        index.close()

@@ -1,0 +1,23 @@
+// Grouping faces by person: every pair of faces closer than the threshold
+// is an edge (found through the index, a batch of faces at a time), and
+// dlib's chinese_whispers labels the graph, as dlib's own face clustering
+// does.
+#ifndef MORVIK_COLLECTION_CLUSTERING_H_
+#define MORVIK_COLLECTION_CLUSTERING_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "collection/face_index.h"
+#include "morvik/collection.h"
+
+namespace morvik {
+
+// labels[id] for every face of the index, 0 for the largest group; returns
+// the number of groups.
+size_t clusterFaces(const FaceIndex& index, double threshold, std::vector<uint32_t>& labels,
+                    MvProgress progress, void* context);
+
+}  // namespace morvik
+
+#endif  // MORVIK_COLLECTION_CLUSTERING_H_

@@ -1,0 +1,246 @@
+#include "collection/index_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include <faiss/Index.h>
+#include <faiss/impl/io.h>
+#include <faiss/index_io.h>
+
+#include "models/model_file.h"
+
+namespace morvik {
+namespace {
+
+constexpr char kMagic[8] = {'M', 'V', 'I', 'N', 'D', 'E', 'X', '\0'};
+constexpr uint32_t kVersion = 1;
+
+struct Header {
+  char magic[8];
+  uint32_t version;
+  uint32_t header_size;
+  uint32_t dimension;
+  int32_t policy;
+  uint64_t count;
+  uint64_t trained;
+  MvIndexSource source;
+  uint64_t payload_size;
+  uint64_t payload_digest;
+  uint64_t attachment_size;
+  uint64_t attachment_digest;
+  uint64_t reserved[4];
+  uint64_t header_digest;  // of every byte before it
+};
+static_assert(sizeof(Header) == 144, "the header's layout is fixed");
+
+uint64_t digestOf(const void* data, size_t size) {
+  ModelDigest digest(size);
+  digest.add(static_cast<const char*>(data), size);
+  return digest.value();
+}
+
+[[noreturn]] void fail(const std::string& what, const std::string& path) {
+  throw std::runtime_error(what + ": " + path);
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool readAll(int fd, void* data, size_t size) {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::read(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// FAISS's serialisation straight into the file, digested on the way.
+struct DigestingWriter : faiss::IOWriter {
+  explicit DigestingWriter(int fd) : fd(fd), digest(0) {}
+  size_t operator()(const void* ptr, size_t size, size_t nitems) override {
+    const size_t bytes = size * nitems;
+    if (!ok || !writeAll(fd, ptr, bytes)) {
+      ok = false;
+      return 0;
+    }
+    digest.add(static_cast<const char*>(ptr), bytes);
+    written += bytes;
+    return nitems;
+  }
+  int fd;
+  ModelDigest digest;
+  uint64_t written = 0;
+  bool ok = true;
+};
+
+// FAISS's reader over a part of the file already checked; it cannot read
+// past that part.
+struct BoundedReader : faiss::IOReader {
+  BoundedReader(int fd, uint64_t left) : fd(fd), left(left) {}
+  size_t operator()(void* ptr, size_t size, size_t nitems) override {
+    if (size == 0 || nitems == 0) return 0;
+    const uint64_t items = std::min<uint64_t>(nitems, left / size);
+    if (items > 0 && !readAll(fd, ptr, items * size)) return 0;
+    left -= items * size;
+    return items;
+  }
+  int fd;
+  uint64_t left;
+};
+
+// The digest of the next `size` bytes of the file.
+bool digestPart(int fd, uint64_t size, uint64_t& value) {
+  ModelDigest digest(0);
+  std::vector<char> chunk(1 << 20);
+  while (size > 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, chunk.size()));
+    if (!readAll(fd, chunk.data(), n)) return false;
+    digest.add(chunk.data(), n);
+    size -= n;
+  }
+  value = digest.value();
+  return true;
+}
+
+void syncFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+}  // namespace
+
+void writeIndexFile(const std::string& path, const StoredIndex& stored) {
+  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) fail(std::string("cannot write the index (") + std::strerror(errno) + ")", temporary);
+  struct Removal {
+    const std::string& name;
+    bool armed = true;
+    ~Removal() {
+      if (armed) ::unlink(name.c_str());
+    }
+  } removal{temporary};
+
+  Header header{};
+  std::memcpy(header.magic, kMagic, sizeof kMagic);
+  header.version = kVersion;
+  header.header_size = sizeof(Header);
+  header.dimension = kDescriptorSize;
+  header.policy = stored.index->policy();
+  header.count = stored.index->size();
+  header.trained = stored.index->trainedSize();
+  header.source = stored.source;
+  // The header is written last, over this placeholder: a file cut short
+  // anywhere has no valid header.
+  if (!writeAll(fd.get(), &header, sizeof header)) fail("cannot write the index", temporary);
+  DigestingWriter writer(fd.get());
+  faiss::write_index(&stored.index->faissIndex(), &writer);
+  if (!writer.ok) fail("cannot write the index", temporary);
+  header.payload_size = writer.written;
+  header.payload_digest = writer.digest.value();
+  header.attachment_size = stored.attachment.size();
+  header.attachment_digest = digestOf(stored.attachment.data(), stored.attachment.size());
+  if (!writeAll(fd.get(), stored.attachment.data(), stored.attachment.size())) {
+    fail("cannot write the index", temporary);
+  }
+  header.header_digest = digestOf(&header, offsetof(Header, header_digest));
+  if (::pwrite(fd.get(), &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+      ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+    fail("cannot write the index", temporary);
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    fail(std::string("cannot replace the index (") + std::strerror(errno) + ")", path);
+  }
+  removal.armed = false;
+  syncFolderOf(path);
+}
+
+StoredIndex readIndexFile(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info;
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    fail("cannot read the index", path);
+  }
+  Header header;
+  if (!readAll(fd.get(), &header, sizeof header) || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) {
+    fail("not an index file", path);
+  }
+  if (header.header_digest != digestOf(&header, offsetof(Header, header_digest)) ||
+      header.version != kVersion || header.header_size != sizeof(Header) ||
+      header.dimension != kDescriptorSize) {
+    fail("damaged index file (header)", path);
+  }
+  const uint64_t size = static_cast<uint64_t>(info.st_size);
+  if (header.payload_size > size || header.attachment_size > size ||
+      sizeof(Header) + header.payload_size + header.attachment_size != size) {
+    fail("damaged index file (truncated or extended)", path);
+  }
+  uint64_t digest = 0;
+  if (!digestPart(fd.get(), header.payload_size, digest) || digest != header.payload_digest) {
+    fail("damaged index file (index)", path);
+  }
+  StoredIndex stored;
+  stored.attachment.resize(header.attachment_size);
+  if (!readAll(fd.get(), stored.attachment.data(), stored.attachment.size()) ||
+      digestOf(stored.attachment.data(), stored.attachment.size()) != header.attachment_digest) {
+    fail("damaged index file (attachment)", path);
+  }
+  if (::lseek(fd.get(), sizeof(Header), SEEK_SET) != static_cast<off_t>(sizeof(Header))) {
+    fail("cannot read the index", path);
+  }
+  BoundedReader reader(fd.get(), header.payload_size);
+  std::unique_ptr<faiss::Index> index;
+  try {
+    index.reset(faiss::read_index(&reader));
+  } catch (const std::exception& e) {
+    fail(std::string("damaged index file (") + e.what() + ")", path);
+  }
+  if (index == nullptr || reader.left != 0 || static_cast<uint64_t>(index->ntotal) != header.count) {
+    fail("damaged index file (contents)", path);
+  }
+  stored.index = std::make_unique<FaceIndex>(header.policy);
+  stored.index->adopt(std::move(index), header.trained);
+  stored.source = header.source;
+  return stored;
+}
+
+}  // namespace morvik
