@@ -11,11 +11,19 @@ grouping of faces by person, both the library's (morvik/collection.h).
 
 import ctypes
 
-import numpy as np
-
-from . import _native
+from . import _native, _numpy
 from .errors import MorvikError, check
 from .faces import Description
+
+class _NumPyOnUse:
+    """NumPy, imported at the first array this module makes: `import morvik`
+    works without it, and Index and cluster say that they need it."""
+
+    def __getattr__(self, name):
+        return getattr(_numpy.require("morvik.Index and morvik.cluster"), name)
+
+
+np = _NumPyOnUse()
 
 EXACT_LIMIT = 20000
 _KINDS = {"auto": 0, "exact": 1, "approximate": 2}
