@@ -17,12 +17,16 @@ double overlap(const cv::Rect2d& a, const cv::Rect2d& b) {
 
 std::vector<MergedFace> mergeMemberFaces(const std::vector<MemberFace>& finds) {
   std::vector<MergedFace> merged;
-  // Members that found each merged face, as positions in the chain.
-  std::vector<std::vector<size_t>> seen_by;
+  // Members that found each merged face, as positions in the chain, and the
+  // scales it was found at.
+  std::vector<std::vector<size_t>> seen_by, scales;
   for (const MemberFace& find : finds) {
     size_t best = merged.size();
     double best_overlap = kSameFaceOverlap;
     for (size_t i = 0; i < merged.size(); ++i) {
+      // The faces one member reports at one scale are distinct faces, however
+      // close: only finds of other scales join them.
+      if (std::find(scales[i].begin(), scales[i].end(), find.scale) != scales[i].end()) continue;
       const double o = overlap(merged[i].first.box, find.box);
       if (o > best_overlap) {
         best = i;
@@ -35,8 +39,10 @@ std::vector<MergedFace> mergeMemberFaces(const std::vector<MemberFace>& finds) {
       face.unchecked = find.unchecked;
       merged.push_back(face);
       seen_by.push_back({find.member});
+      scales.push_back({find.scale});
       continue;
     }
+    scales[best].push_back(find.scale);
     MergedFace& face = merged[best];
     std::vector<size_t>& members = seen_by[best];
     if (std::find(members.begin(), members.end(), find.member) == members.end()) members.push_back(find.member);

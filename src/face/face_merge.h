@@ -3,10 +3,11 @@
 // By default the chain stops at the first member that finds a face, so one
 // member's find hides the faces the next would have found. Run all of them
 // instead and the same face arrives several times, in boxes that differ a
-// little from member to member: boxes of different members that overlap by
+// little from member to member: boxes found at different scales (by
+// different members, or by one member at two of its scales) that overlap by
 // more than kSameFaceOverlap (intersection over union, in pixels of the
 // caller's image) are one face, with the box of the member listed first in
-// the chain.
+// the chain. The faces one member reports at one scale stay distinct.
 //
 // What a face must show to be kept: a cascade face whose eyes were not
 // checked ("find.eye_check" 0) is the one kind of find that is often not a

@@ -47,6 +47,18 @@ TEST(FaceMerge, BoxesThatBarelyTouchStaySeparate) {
   EXPECT_EQ(merged.size(), 2u);
 }
 
+TEST(FaceMerge, FacesOfOneScaleStayDistinct) {
+  // Two neighbours that one cascade reported side by side, overlapping.
+  const std::vector<MergedFace> merged = morvik::mergeMemberFaces({
+      find(1, 1, {0, 0, 20, 20}),
+      find(1, 1, {5, 0, 20, 20}),
+      find(3, 3, {1, 0, 20, 20}),  // HOG joins the one it overlaps most
+  });
+  ASSERT_EQ(merged.size(), 2u);
+  EXPECT_EQ(merged[0].members, 2u);
+  EXPECT_EQ(merged[1].members, 1u);
+}
+
 TEST(FaceMerge, OneMemberAtTwoScalesIsOneWitness) {
   // The CNN at the working size and at its own larger scale.
   const std::vector<MergedFace> merged =

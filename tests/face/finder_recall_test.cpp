@@ -3,6 +3,7 @@
 // rectangle overlaps its box with an intersection over union of at least
 // 0.4). Prints the figures; the thresholds guard against regressions.
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -160,4 +161,27 @@ TEST_F(MoreFaces, AllMembersWithEyeCheck) {
   const Score chain = score(mv::FindFaceAlgoType(0x1E));
   EXPECT_GE(chain.recall(), 0.95);
   EXPECT_GE(chain.precision(), 0.9);
+}
+
+// A member of one scale has nothing to merge with: all members or not, it
+// reports the same faces, boxes and eyes.
+TEST_F(MoreFaces, OneMemberOfOneScaleGivesTheSameFaces) {
+  for (int algo : {0x02, 0x04, 0x08, 0x20}) {
+    for (const auto& entry : groundTruth()) {
+      SCOPED_TRACE(testing::Message() << "selection " << algo << ", " << entry.first);
+      cv::Mat image = testing_support::photo(entry.first);
+      std::vector<mv::Face> plain(64), merged(64);
+      size_t plain_count = plain.size(), merged_count = merged.size();
+      g_config.find_all_members = 0;
+      const int plain_rc = ExtractFaces(&image, plain.data(), &plain_count, mv::FindFaceAlgoType(algo));
+      g_config.find_all_members = 1;
+      const int merged_rc = ExtractFaces(&image, merged.data(), &merged_count, mv::FindFaceAlgoType(algo));
+      ASSERT_EQ(plain_rc, merged_rc);
+      if (plain_rc != 0) continue;
+      ASSERT_EQ(plain_count, merged_count);
+      for (size_t i = 0; i < plain_count; ++i) {
+        EXPECT_EQ(0, std::memcmp(&plain[i], &merged[i], sizeof(mv::Face))) << "face " << i;
+      }
+    }
+  }
 }
