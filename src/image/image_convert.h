@@ -3,8 +3,8 @@
 // the eye search see, scaling to it and clipping rectangles
 // (image_scaling.cpp), the conversion of caller images into the pixels the
 // pipeline works on (this header), and turning a face upright by its eyes
-// and cutting it out (alignment, region_warp). The functions the
-// specification exports are declared for hosts in morvik/image.h.
+// and cutting it out (alignment, region_warp). The functions exported for
+// hosts are declared in morvik/image.h.
 //
 // The one rule for turning caller images into the pixels the pipeline works
 // on: 8-bit BGR for everything that looks at colour, 8-bit grey for the
