@@ -27,6 +27,7 @@
 #include <benchmark/benchmark.h>
 #include <faiss/IndexIVF.h>
 
+#include "resident_memory.h"
 #include "collection/face_index.h"
 #include "collection/synthetic_descriptors.h"
 #include "morvik/collection.h"
@@ -52,19 +53,7 @@ std::map<std::pair<int, size_t>, Collection>& built() {
   return collections;
 }
 
-double residentBytes() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      double kb = 0;
-      status >> kb;
-      return kb * 1024.0;
-    }
-    status.ignore(4096, '\n');
-  }
-  return 0.0;
-}
+double residentBytes() { return bench_support::residentKiB() * 1024.0; }
 
 std::vector<float> facesOf(Kind kind, size_t n) {
   if (kind == kRandom) return testing_support::randomDescriptors(n, 1);

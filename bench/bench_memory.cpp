@@ -22,6 +22,7 @@
 #include <dlib/image_processing/full_object_detection.h>
 #include <opencv2/core.hpp>
 
+#include "resident_memory.h"
 #include "analysis/eye_cascade.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
@@ -30,19 +31,7 @@
 namespace {
 
 // VmRSS of /proc/self/status, in MiB.
-double residentMB() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      double kb = 0;
-      status >> kb;
-      return kb / 1024.0;
-    }
-    status.ignore(4096, '\n');
-  }
-  return 0.0;
-}
+double residentMB() { return bench_support::residentKiB() / 1024.0; }
 
 cv::Mat blank(int size) { return cv::Mat(size, size, CV_8UC3, cv::Scalar(128, 128, 128)); }
 
