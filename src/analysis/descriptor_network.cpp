@@ -29,6 +29,7 @@ constexpr unsigned long kBatchSize = 16;
 struct LoadMetricNet {
   bool operator()(MetricNet& net) const {
     morvik::deserializeModelFile(g_config.dlib_anet, net);
+    morvik::fuseConvEpilogues(net);
     return true;
   }
 };

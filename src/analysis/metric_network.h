@@ -9,6 +9,7 @@
 
 #include <dlib/dnn.h>
 
+#include "engine/fused_epilogue.h"
 #include "engine/tiled_conv.h"
 
 namespace morvik {
@@ -16,19 +17,26 @@ namespace metric {
 
 using namespace dlib;
 
-// dlib's convolution, bit for bit, with its scratch memory kept between calls.
+// A direct convolution with the filters in the vector lanes (the maps are
+// small), which also applies the affine layer above it and, where one
+// follows, the relu (fused_epilogue.h). Sums are taken in another order
+// than BLAS takes them: values may differ from dlib's in the last bits.
 template <long N, long NR, long NC, int SY, int SX, typename SUBNET>
-using con = tcon<N, NR, NC, SY, SX, SUBNET>;
+using con = banded_con<N, NR, NC, SY, SX, SUBNET>;
+template <typename SUBNET>
+using affine = fusable_affine<SUBNET>;
+template <typename SUBNET>
+using frelu = fusable_relu<SUBNET>;
 
 // R(N): two 3x3 convolutions with a shortcut around them.
 template <int N, typename SUBNET>
-using residual = relu<add_prev1<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 1, 1, tag1<SUBNET>>>>>>>>;
+using residual = relu<add_prev1<affine<con<N, 3, 3, 1, 1, frelu<affine<con<N, 3, 3, 1, 1, tag1<SUBNET>>>>>>>>;
 
 // D(N): the same with a stride-2 first convolution; the shortcut is
 // averaged down to match.
 template <int N, typename SUBNET>
 using residual_down = relu<add_prev2<avg_pool<2, 2, 2, 2,
-    skip1<tag2<affine<con<N, 3, 3, 1, 1, relu<affine<con<N, 3, 3, 2, 2, tag1<SUBNET>>>>>>>>>>>;
+    skip1<tag2<affine<con<N, 3, 3, 1, 1, frelu<affine<con<N, 3, 3, 2, 2, tag1<SUBNET>>>>>>>>>>>;
 
 template <typename SUBNET>
 using level0 = residual_down<256, SUBNET>;
@@ -43,13 +51,13 @@ using level4 = residual<32, residual<32, residual<32, SUBNET>>>;
 
 using MetricNet = loss_metric<fc_no_bias<128, avg_pool_everything<
     level0<level1<level2<level3<level4<
-    max_pool<3, 3, 2, 2, relu<affine<con<32, 7, 7, 2, 2,
+    max_pool<3, 3, 2, 2, frelu<affine<con<32, 7, 7, 2, 2,
     input_rgb_image_sized<150>>>>>>>>>>>>>;
 
 // The exact layer arguments matter: the model file must match this shape.
-static_assert(std::is_base_of<con_<32, 7, 7, 2, 2, 0, 0>, tiled_con_<32, 7, 7, 2, 2, kConvUnbanded>>::value,
+static_assert(std::is_base_of<con_<32, 7, 7, 2, 2, 0, 0>, tiled_con_<32, 7, 7, 2, 2, kConvBandBudget>>::value,
               "stem convolution without padding");
-static_assert(std::is_base_of<con_<8, 3, 3, 1, 1, 1, 1>, tiled_con_<8, 3, 3, 1, 1, kConvUnbanded>>::value,
+static_assert(std::is_base_of<con_<8, 3, 3, 1, 1, 1, 1>, tiled_con_<8, 3, 3, 1, 1, kConvBandBudget>>::value,
               "residual convolutions padded by one");
 
 }  // namespace metric

@@ -8,6 +8,7 @@ namespace morvik {
 // network call on the thread allocates them again.
 void releaseConvScratch();
 void releaseDirectConvScratch();
+void releaseFilterLaneScratch();
 
 }  // namespace morvik
 

@@ -1,10 +1,11 @@
-// The face detector's affine and relu layers, folded into the convolution
-// below them.
+// The networks' affine and relu layers, folded into the convolution below
+// them.
 //
 // After every convolution of the detector come an affine layer (its batch
-// normalisation, read for inference) and a relu. Run as dlib runs them, the
-// two are single-threaded passes over the whole output, the largest of it
-// tens of megabytes. The convolution can apply both to its sums before it
+// normalisation, read for inference) and a relu; in the descriptor network
+// an affine layer, then a relu or the sum with a shortcut. Run as dlib runs
+// them, each is a single-threaded pass over the whole output, in the
+// detector tens of megabytes. The convolution can apply both to its sums before it
 // stores them, rounding as dlib rounds, so the values do not change; the
 // layers then pass their input through.
 //
@@ -56,8 +57,9 @@ using fusable_relu = dlib::add_layer<fusable_relu_, SUBNET>;
 
 namespace fused {
 
-// Walks the layers from the top: a relu, the affine layer right below it
-// and the convolution right below that make one triple.
+// Walks the layers from the top: an affine layer right below a
+// convolution's consumer and the convolution right below it make a pair;
+// with a relu right above the affine layer, a triple.
 class Folder {
  public:
   void operator()(fusable_relu_& relu) {
@@ -65,15 +67,15 @@ class Folder {
     affine_ = nullptr;
   }
   void operator()(fusable_affine_& affine) {
-    affine_ = relu_ != nullptr && foldable(affine) ? &affine : nullptr;
-    if (affine_ == nullptr) relu_ = nullptr;
+    if (!foldable(affine)) return reset();
+    affine_ = &affine;
   }
   template <long N, long NR, long NC, int SY, int SX, size_t Budget>
   void operator()(tiled_con_<N, NR, NC, SY, SX, Budget>& con) {
     if (affine_ != nullptr && affine_->get_gamma().size() == static_cast<size_t>(con.num_filters())) {
-      con.takeEpilogue(affine_->get_gamma(), affine_->get_beta(), true);
+      con.takeEpilogue(affine_->get_gamma(), affine_->get_beta(), relu_ != nullptr);
       affine_->handOver();
-      relu_->handOver();
+      if (relu_ != nullptr) relu_->handOver();
     }
     reset();
   }
@@ -97,8 +99,9 @@ class Folder {
 
 }  // namespace fused
 
-// Hands the work of every relu-over-affine-over-convolution triple of a
-// freshly loaded network to its convolution. Call once per loaded network.
+// Hands the work of every affine layer right above a convolution, and of
+// a relu right above that affine layer, to the convolution, in a freshly
+// loaded network. Call once per loaded network.
 template <typename Net>
 void fuseConvEpilogues(Net& net) {
   fused::Folder folder;

@@ -9,9 +9,10 @@
 //
 // Unbanded, the layer makes dlib's BLAS call on dlib's matrix, unrolled by
 // a faster loop into a per-thread buffer that is kept: results are dlib's
-// bit for bit. Banded, it uses the direct kernel of direct_conv.h where
-// the processor has it, and otherwise makes one call per band of output
-// pixels into a bounded buffer. OpenBLAS rounds partial sums differently
+// bit for bit. Banded, it uses a direct kernel where the processor has
+// one (direct_conv.h for the detector's filter sizes, filter_lane_conv.h
+// for the others), and otherwise makes one call per band of output pixels
+// into a bounded buffer. OpenBLAS rounds partial sums differently
 // for different matrix widths (as it does for different thread counts), so
 // banded outputs may differ from dlib's in the last bits.
 //
@@ -29,6 +30,7 @@
 
 #include "engine/conv_scratch.h"
 #include "engine/direct_conv.h"
+#include "engine/filter_lane_conv.h"
 
 namespace morvik {
 
@@ -65,13 +67,10 @@ class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
     }
     const dlib::tensor& weights_view = params;
     const float* filters = weights_view.host();
-    // Layers that need not match dlib bit for bit take the direct kernel
-    // where this processor has it; it adds the biases and applies the
+    // Layers that need not match dlib bit for bit take a direct kernel
+    // where this processor has one; it adds the biases and applies the
     // epilogue itself.
-    if (Budget != kConvUnbanded &&
-        convolveDirect(input, filters, biases != 0 ? filters + weights : nullptr, this->num_filters(), this->nr(),
-                       this->nc(), StrideY, StrideX, this->padding_y(), this->padding_x(), output,
-                       epilogue_.has_value() ? &*epilogue_ : nullptr))
+    if (Budget != kConvUnbanded && convolveDirectly(input, filters, biases != 0 ? filters + weights : nullptr, output))
       return;
     convolveTiled(input, filters, this->num_filters(), this->nr(), this->nc(), StrideY, StrideX, this->padding_y(),
                   this->padding_x(), output, Budget);
@@ -91,6 +90,7 @@ class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
     shift_.copy_size(shift);
     memcpy(shift_, shift);
     epilogue_ = ConvEpilogue{scale_.host(), shift_.host(), relu};
+    lanes_.clear();
   }
   bool hasEpilogue() const { return epilogue_.has_value(); }
 
@@ -105,6 +105,21 @@ class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
   }
 
  private:
+  // The detector's kernel for the filter sizes it serves; the filter-lane
+  // kernel, with the filters packed once, for the others.
+  bool convolveDirectly(const dlib::tensor& input, const float* filters, const float* biases,
+                        dlib::resizable_tensor& output) {
+    const ConvEpilogue* epilogue = epilogue_.has_value() ? &*epilogue_ : nullptr;
+    if (convolveDirect(input, filters, biases, this->num_filters(), this->nr(), this->nc(), StrideY, StrideX,
+                       this->padding_y(), this->padding_x(), output, epilogue))
+      return true;
+    const long window = input.k() * this->nr() * this->nc();
+    if (!lanes_.packedFrom(filters, this->num_filters(), window))
+      lanes_.pack(filters, biases, epilogue, this->num_filters(), window);
+    return convolveFilterLanes(input, lanes_, this->nr(), this->nc(), StrideY, StrideX, this->padding_y(),
+                               this->padding_x(), output);
+  }
+
   // dlib's own steps, for outputs the direct kernel did not compute.
   void applyEpilogue(dlib::resizable_tensor& output) const {
     if (epilogue_->scale != nullptr) dlib::tt::affine_transform_conv(output, output, scale_, shift_);
@@ -112,11 +127,13 @@ class tiled_con_ : public dlib::con_<NumFilters, NR, NC, StrideY, StrideX> {
   }
   void copyEpilogue(const tiled_con_& other) {
     epilogue_.reset();
+    lanes_.clear();
     if (other.epilogue_.has_value()) takeEpilogue(other.scale_, other.shift_, other.epilogue_->relu);
   }
 
   dlib::resizable_tensor scale_, shift_;  // (1, num_filters) each
   std::optional<ConvEpilogue> epilogue_;   // points into scale_ and shift_
+  FilterLanePack lanes_;                   // packed from this layer's parameters on first use
 };
 
 // dlib's results bit for bit.

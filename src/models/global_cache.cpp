@@ -34,4 +34,5 @@ extern "C" void GlobalFree() {
   g_releases.clear();
   morvik::releaseConvScratch();
   morvik::releaseDirectConvScratch();
+  morvik::releaseFilterLaneScratch();
 }
