@@ -83,9 +83,24 @@ PixelRow pixelRow(long y, int cell_size) {
   return row;
 }
 
+// The horizontal interpolation of dlib's eight-pixel loop, the same for
+// every row: each column's left cell and the weights of both cells.
+struct ColumnWeights {
+  std::vector<int32_t> cell;
+  std::vector<float> vx0, vx1;
+  ColumnWeights(long n, int cell_size) : cell(n), vx0(n), vx1(n) {
+    for (long x = 0; x < n; ++x) {
+      const float xp = ((float)x + 0.5f) / (float)cell_size + 0.5f;
+      cell[x] = static_cast<int32_t>(xp);
+      vx0[x] = xp - float(cell[x]);
+      vx1[x] = 1.0f - vx0[x];
+    }
+  }
+};
+
 // dlib's eight-pixel loop, one lane at a time: of equally strong channels
 // the later one gives the gradient.
-void vectorPixelPortable(const Image& img, const PixelRow& row, long x, int cell_size, Histograms& h) {
+void vectorPixelPortable(const Image& img, const PixelRow& row, long x, const ColumnWeights& cw, Histograms& h) {
   const long y = row.y;
   float gx[3], gy[3], len[3];
   for (int k = 0; k < 3; ++k) {
@@ -98,9 +113,8 @@ void vectorPixelPortable(const Image& img, const PixelRow& row, long x, int cell
   const bool tb = tl > len[2];
   const float grad_x = tb ? tx : gx[2], grad_y = tb ? ty : gy[2], v2 = tb ? tl : len[2];
 
-  const float xp = ((float)x + 0.5f) / (float)cell_size + 0.5f;
-  const int32_t ixp = static_cast<int32_t>(xp);
-  const float vx0 = xp - float(ixp), vx1 = 1.0f - vx0;
+  const int32_t ixp = cw.cell[x];
+  const float vx0 = cw.vx0[x], vx1 = cw.vx1[x];
   const float v = std::sqrt(v2);
   float best_dot = 0, best_o = 0;
   for (int o = 0; o < 9; ++o) {
@@ -159,8 +173,12 @@ MV_AVX2 inline __m256 load8(const uint8_t* p) {
   return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
 }
 
-// Pixels [x, x + 8) of the row, then their additions in pixel order.
-MV_AVX2 void vectorPixelsAvx2(const Image& img, const PixelRow& row, long x, int cell_size, Histograms& h) {
+// Pixels [x, x + 8) of the row, then their additions in pixel order. The
+// orientation is found with one comparison per direction where dlib makes
+// two: |dot| beats the best so far exactly when dot or -dot does, and then
+// the sign of dot tells which.
+MV_AVX2 void vectorPixelsAvx2(const Image& img, const PixelRow& row, long x, const ColumnWeights& cw,
+                              Histograms& h) {
   const long y = row.y, s = img.stride;
   __m256 gx[3], gy[3], len[3];
   for (int k = 0; k < 3; ++k) {
@@ -179,25 +197,19 @@ MV_AVX2 void vectorPixelsAvx2(const Image& img, const PixelRow& row, long x, int
   const __m256 grad_y = _mm256_blendv_ps(gy[2], ty, cmp);
   const __m256 v = _mm256_sqrt_ps(_mm256_blendv_ps(len[2], tl, cmp));
 
-  const __m256 xx = _mm256_add_ps(_mm256_set1_ps(float(x)), _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7));
-  const __m256 half = _mm256_set1_ps(0.5f);
-  const __m256 xp = _mm256_add_ps(_mm256_div_ps(_mm256_add_ps(xx, half), _mm256_set1_ps(float(cell_size))), half);
-  const __m256i ixp = _mm256_cvttps_epi32(xp);
-  const __m256 vx0 = _mm256_sub_ps(xp, _mm256_cvtepi32_ps(ixp));
-  const __m256 vx1 = _mm256_sub_ps(_mm256_set1_ps(1.0f), vx0);
+  const __m256i ixp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&cw.cell[x]));
+  const __m256 vx0 = _mm256_loadu_ps(&cw.vx0[x]), vx1 = _mm256_loadu_ps(&cw.vx1[x]);
 
   __m256 best_dot = _mm256_setzero_ps(), best_o = _mm256_setzero_ps();
-  const __m256 minus = _mm256_set1_ps(-1.0f);
+  const __m256 sign = _mm256_set1_ps(-0.0f);
   for (int o = 0; o < 9; ++o) {
-    __m256 dot = _mm256_add_ps(_mm256_mul_ps(grad_x, _mm256_set1_ps(kDirX[o])),
-                               _mm256_mul_ps(grad_y, _mm256_set1_ps(kDirY[o])));
-    __m256 c = _mm256_cmp_ps(dot, best_dot, _CMP_GT_OQ);
-    best_dot = _mm256_blendv_ps(best_dot, dot, c);
-    dot = _mm256_mul_ps(dot, minus);
-    best_o = _mm256_blendv_ps(best_o, _mm256_set1_ps(float(o)), c);
-    c = _mm256_cmp_ps(dot, best_dot, _CMP_GT_OQ);
-    best_dot = _mm256_blendv_ps(best_dot, dot, c);
-    best_o = _mm256_blendv_ps(best_o, _mm256_set1_ps(float(o + 9)), c);
+    const __m256 dot = _mm256_add_ps(_mm256_mul_ps(grad_x, _mm256_set1_ps(kDirX[o])),
+                                     _mm256_mul_ps(grad_y, _mm256_set1_ps(kDirY[o])));
+    const __m256 a = _mm256_andnot_ps(sign, dot);
+    const __m256 c = _mm256_cmp_ps(a, best_dot, _CMP_GT_OQ);
+    best_dot = _mm256_max_ps(a, best_dot);
+    const __m256 bin = _mm256_blendv_ps(_mm256_set1_ps(float(o)), _mm256_set1_ps(float(o + 9)), dot);
+    best_o = _mm256_blendv_ps(best_o, bin, c);
   }
   const __m256 wx1 = _mm256_mul_ps(vx1, v), wx0 = _mm256_mul_ps(vx0, v);
   const __m256 vy0 = _mm256_set1_ps(row.vy0), vy1 = _mm256_set1_ps(row.vy1);
@@ -338,14 +350,15 @@ void extractFhog(const ColorLevel& image, int cell_size, int rows_padding, int c
   const Image img{{image.plane(0), image.plane(1), image.plane(2)}, image.stride};
   const int visible_nr = std::min((long)cells_nr * cell_size, image.nr) - 1;
   const int visible_nc = std::min((long)cells_nc * cell_size, image.nc) - 1;
+  const ColumnWeights columns(std::max(visible_nc, 0) + 8, cell_size);
   for (int y = 1; y < visible_nr; y++) {
     const PixelRow row = pixelRow(y, cell_size);
     int x = 1;
     for (; x < visible_nc - 7; x += 8) {
       if (avx2) {
-        vectorPixelsAvx2(img, row, x, cell_size, h);
+        vectorPixelsAvx2(img, row, x, columns, h);
       } else {
-        for (int k = 0; k < 8; ++k) vectorPixelPortable(img, row, x + k, cell_size, h);
+        for (int k = 0; k < 8; ++k) vectorPixelPortable(img, row, x + k, columns, h);
       }
     }
     for (; x < visible_nc; x++) scalarPixel(img, row, x, cell_size, h);
