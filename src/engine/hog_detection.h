@@ -1,10 +1,14 @@
-// dlib's HOG object detector, with its filters run on several threads.
+// dlib's HOG object detector, with a scan of our own.
 //
-// The detector computes the image's HOG pyramid once, then slides each of
-// its filters (five for the frontal face model) over it and merges what
-// they find. The filters are independent, so they run in parallel here;
-// the merge is dlib's, in dlib's order, so the rectangles are the ones
-// dlib's detector returns for the same image and threshold.
+// dlib's scanner builds the image's pyramid (pyramid_down<6>), extracts
+// fHOG features from every level and slides each of the detector's filters
+// (five for the frontal face model) over every level, then the detector
+// merges what they find. Here each step is computed as dlib computes it
+// (hog_pyramid, hog_features, hog_filters) with faster kernels, the levels
+// are scanned on several threads, and the merge is dlib's, in dlib's order,
+// so the rectangles are the ones dlib's detector returns for the same image
+// and threshold, in the same order. Configurations the scan does not cover
+// (cells of one pixel, filters dlib slides whole) go to dlib's scanner.
 #ifndef MORVIK_HOG_DETECTION_H_
 #define MORVIK_HOG_DETECTION_H_
 
