@@ -1,17 +1,18 @@
-// Inference engine: what replaces dlib's slow paths. The CNN detector's
-// convolutions (tiled_conv, direct_conv), its fused batch-norm and relu
-// epilogues and its image pyramid (pyramid_input), the scratch memory the
-// convolutions keep per thread (conv_scratch), the HOG detector's own scan
-// (hog_pyramid, hog_features, hog_filters, hog_detection), and the helper
-// threads of one call (this header). What it guarantees: the pyramid, the
+// Inference engine: what replaces dlib's slow paths. The networks'
+// convolutions (tiled_conv; direct_conv for the CNN detector,
+// filter_lane_conv for the descriptor network), their fused batch-norm and
+// relu epilogues, the CNN detector's image pyramid (pyramid_input), the
+// scratch memory the convolutions keep per thread (conv_scratch), the HOG
+// detector's own scan (hog_pyramid, hog_features, hog_filters,
+// hog_detection), and the helper threads of one call (this header). What it guarantees: the pyramid, the
 // fused epilogues and the HOG scan's levels, features and scores are
 // dlib's, bit for bit, and its detections box for box; the direct
-// convolution sums in another order than BLAS and may differ from dlib's in
+// convolutions sum in another order than BLAS and may differ from dlib's in
 // the last bits of a value, never with the number of threads. Every helper
 // thread ends before the call that started it returns.
 //
 // The work of one call spread over a few threads that end before it
-// returns: the CNN detector's convolutions and the HOG scan's levels.
+// returns: the networks' convolutions and the HOG scan's levels.
 #ifndef MORVIK_PARALLEL_H_
 #define MORVIK_PARALLEL_H_
 

@@ -16,9 +16,9 @@ using morvik::banded_con;
 using morvik::fusable_affine;
 using morvik::fusable_relu;
 
-// Three convolutions: a 5x5 one the direct kernel serves, a 3x3 one it
-// does not (dlib's own steps then apply the epilogue), and at the bottom
-// an affine layer with no relu above it, which is left alone.
+// Three convolutions: a 5x5 one the detector's kernel serves, a 3x3 one
+// the filter-lane kernel serves, and at the bottom an affine layer with no
+// relu above it, whose work alone goes to the convolution below it.
 template <template <typename> class Norm, template <typename> class Relu>
 using Net = Relu<Norm<banded_con<6, 5, 5, 2, 2,
             Relu<Norm<banded_con<5, 3, 3, 1, 1,
@@ -83,16 +83,17 @@ class FoldedEpilogue : public ::testing::Test {
   dlib::resizable_tensor expected;
 };
 
-TEST_F(FoldedEpilogue, FoldsEveryReluAffineConvolutionTriple) {
+TEST_F(FoldedEpilogue, FoldsEveryAffineLayerAboveAConvolution) {
   EXPECT_TRUE(dlib::layer<0>(folded).layer_details().handedOver());
   EXPECT_TRUE(dlib::layer<1>(folded).layer_details().handedOver());
   EXPECT_TRUE(dlib::layer<2>(folded).layer_details().hasEpilogue());
   EXPECT_TRUE(dlib::layer<3>(folded).layer_details().handedOver());
   EXPECT_TRUE(dlib::layer<4>(folded).layer_details().handedOver());
   EXPECT_TRUE(dlib::layer<5>(folded).layer_details().hasEpilogue());
-  // No relu above it: the bottom affine layer keeps its work.
-  EXPECT_FALSE(dlib::layer<6>(folded).layer_details().handedOver());
-  EXPECT_FALSE(dlib::layer<7>(folded).layer_details().hasEpilogue());
+  // No relu above it: the bottom affine layer's work alone is handed over,
+  // and the convolution's output goes up unclipped.
+  EXPECT_TRUE(dlib::layer<6>(folded).layer_details().handedOver());
+  EXPECT_TRUE(dlib::layer<7>(folded).layer_details().hasEpilogue());
 }
 
 TEST_F(FoldedEpilogue, OutputIsTheLayeredNetworksBitForBit) {
