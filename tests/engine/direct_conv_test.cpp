@@ -9,19 +9,20 @@
 #include <dlib/dnn.h>
 #include <gtest/gtest.h>
 
+#include "engine/conv_test_tensors.h"
+
 #include "engine/direct_conv.h"
 
 namespace {
+
+using conv_test::randomize;
+using conv_test::relativeDifference;
+using conv_test::sameBits;
 
 struct Case {
   long samples, channels, rows, cols;
   long filters, filter_size, stride, padding;
 };
-
-void randomize(dlib::resizable_tensor& t, unsigned long seed) {
-  dlib::rand rnd(seed);
-  for (float& v : t) v = static_cast<float>(rnd.get_random_gaussian());
-}
 
 class DirectConvolution : public ::testing::TestWithParam<Case> {
  protected:
@@ -52,20 +53,6 @@ class DirectConvolution : public ::testing::TestWithParam<Case> {
   dlib::resizable_tensor data, filters, biases, expected, with_bias;
 };
 
-// Largest difference relative to the largest magnitude in the reference;
-// infinite when the shapes differ.
-float relativeDifference(const dlib::tensor& expected, const dlib::tensor& actual) {
-  if (expected.num_samples() != actual.num_samples() || expected.k() != actual.k() ||
-      expected.nr() != actual.nr() || expected.nc() != actual.nc())
-    return INFINITY;
-  float scale = 0.0f, diff = 0.0f;
-  for (size_t i = 0; i < expected.size(); ++i) {
-    scale = std::max(scale, std::abs(expected.host()[i]));
-    diff = std::max(diff, std::abs(expected.host()[i] - actual.host()[i]));
-  }
-  return scale > 0.0f ? diff / scale : diff;
-}
-
 TEST_P(DirectConvolution, MatchesDlibWithAndWithoutBiases) {
   dlib::resizable_tensor out;
   if (!convolve(nullptr, 1, out)) GTEST_SKIP() << "no AVX2 on this processor";
@@ -81,10 +68,6 @@ TEST_P(DirectConvolution, ThreadsDoNotChangeABit) {
   ASSERT_TRUE(convolve(biases.host(), 3, three));
   ASSERT_EQ(one.size(), three.size());
   EXPECT_EQ(0, std::memcmp(one.host(), three.host(), one.size() * sizeof(float)));
-}
-
-bool sameBits(const dlib::tensor& a, const dlib::tensor& b) {
-  return a.size() == b.size() && std::memcmp(a.host(), b.host(), a.size() * sizeof(float)) == 0;
 }
 
 // The epilogue writes what dlib's affine and relu layers write over the
