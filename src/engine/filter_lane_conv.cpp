@@ -3,9 +3,16 @@
 // Each sample's input is first copied, zero-padded, into scratch memory,
 // so that every window lies wholly inside it. The filters are packed in
 // blocks of 16 as [channel][row][column][filter in block], so that a run
-// reads them as one stream. Tasks are (sample, block, stretch of output
-// pixels); within a task, runs of 6 pixels (numbered row by row across the
-// whole map, so narrow rows waste nothing) keep 12 vector sums in registers.
+// reads them as one stream. Tasks are (sample, group of blocks, stretch of
+// output pixels); within a task, runs of a few pixels (numbered row by row
+// across the whole map, so narrow rows waste nothing) keep their sums for
+// every filter of the group in registers.
+//
+// Two instruction sets, one arithmetic: with AVX2 a block is two vectors
+// and a run 6 pixels; with AVX-512 a block is one vector, and a run covers
+// 12 pixels of two blocks, twice the work per weight loaded. Every output
+// is the same chain of fused multiply-adds either way, so both give the
+// same bits.
 #include "engine/filter_lane_conv.h"
 
 #include <immintrin.h>
@@ -20,9 +27,10 @@ namespace morvik {
 namespace {
 
 #define MV_AVX2 __attribute__((target("avx2,fma")))
+#define MV_AVX512 __attribute__((target("avx512f,avx2,fma")))
 
-constexpr long kBlock = 16;              // filters per block: two vectors
-constexpr long kRun = 6;                 // output pixels per run
+constexpr long kBlock = 16;              // filters per block
+constexpr long kMaxRun = 12;             // output pixels per run, at most
 constexpr long kRunsPerTask = 16;
 constexpr double kFlopsPerThread = 4e6;  // below this, another thread costs more than it gains
 constexpr long kPerFilterValues = 3;     // bias, scale, shift
@@ -42,18 +50,20 @@ struct Job {
   long padded_nr, padded_nc, out_nr, out_nc;
   long window;       // channels * filter_nr * filter_nc
   long runs;         // runs per map
-  long tasks_per_block;
+  long groups;       // groups of blocks per sample
+  long tasks_per_group;
 };
 
 long roundUp(long n, long m) { return (n + m - 1) / m * m; }
 
-// One run: the sums of kRun pixels (corners in[p] of their windows) for one
-// block of filters, through the epilogue, into sums[p][filter in block].
+// One AVX2 run: the sums of 6 pixels (corners in[p] of their windows) for
+// one block of filters, through the epilogue, into sums[p][filter in block].
 // KC is the filter width when fixed at compile time, 0 otherwise.
 template <int KC>
-__attribute__((noinline)) MV_AVX2 void laneRun(const float* const* in, const Job& j, const float* w,
-                                               const float* bias, const float* scale, const float* shift,
-                                               float (*sums)[kBlock]) {
+__attribute__((noinline)) MV_AVX2 void laneRunAvx2(const float* const* in, const Job& j, const float* w,
+                                                   const float* bias, const float* scale, const float* shift,
+                                                   float (*sums)[kBlock]) {
+  constexpr int kRun = 6;
   const long fc = KC ? KC : j.filter_nc;
   const long plane = j.padded_nr * j.padded_nc;
   __m256 acc[kRun][2];
@@ -124,40 +134,146 @@ __attribute__((noinline)) MV_AVX2 void laneRun(const float* const* in, const Job
   }
 }
 
-// One task: a stretch of runs of one block of one sample.
-template <int KC>
-void runTask(const Job& j, long task) {
-  const long per_sample = (j.slots / kBlock) * j.tasks_per_block;
+// One AVX-512 run: PX pixels by NB blocks, one vector of sums each. Block b
+// of the group starts j.window * kBlock floats after block 0.
+template <int KC, int PX, int NB>
+__attribute__((noinline)) MV_AVX512 void laneRunAvx512(const float* const* in, const Job& j, const float* w,
+                                                       const float* bias, const float* scale, const float* shift,
+                                                       float (*sums)[kBlock]) {
+  const long fc = KC ? KC : j.filter_nc;
+  const long plane = j.padded_nr * j.padded_nc;
+  const long block_stride = j.window * kBlock;
+  __m512 acc[PX][NB];
+#pragma GCC unroll 4
+  for (int b = 0; b < NB; ++b) {
+    const __m512 start = _mm512_loadu_ps(bias + b * kBlock);
+#pragma GCC unroll 12
+    for (int p = 0; p < PX; ++p) acc[p][b] = start;
+  }
+  const float* px[PX];
+#pragma GCC unroll 12
+  for (int p = 0; p < PX; ++p) px[p] = in[p];
+  for (long c = 0; c < j.channels; ++c) {
+    for (long ky = 0; ky < j.filter_nr; ++ky) {
+      const long off = c * plane + ky * j.padded_nc;
+#pragma GCC unroll 7
+      for (long kx = 0; kx < fc; ++kx, w += kBlock) {
+        __m512 wv[NB];
+#pragma GCC unroll 4
+        for (int b = 0; b < NB; ++b) {
+          wv[b] = _mm512_loadu_ps(w + b * block_stride);
+          asm("" : "+v"(wv[b]));
+        }
+        const long o = off + kx;
+#pragma GCC unroll 12
+        for (int p = 0; p < PX; ++p) {
+          const __m512 v = _mm512_set1_ps(px[p][o]);
+#pragma GCC unroll 4
+          for (int b = 0; b < NB; ++b) acc[p][b] = _mm512_fmadd_ps(wv[b], v, acc[p][b]);
+        }
+      }
+    }
+  }
+  if (scale != nullptr) {
+#pragma GCC unroll 4
+    for (int b = 0; b < NB; ++b) {
+      const __m512 a = _mm512_loadu_ps(scale + b * kBlock);
+      const __m512 s = _mm512_loadu_ps(shift + b * kBlock);
+#pragma GCC unroll 12
+      for (int p = 0; p < PX; ++p) {
+        // Rounded after the multiply, as dlib's affine layer rounds it.
+        __m512 scaled = _mm512_mul_ps(a, acc[p][b]);
+        asm("" : "+v"(scaled));
+        acc[p][b] = _mm512_add_ps(scaled, s);
+      }
+    }
+  }
+  if (j.relu) {
+    // dlib keeps x where x >= 0 and writes 0 elsewhere (NaN included).
+    const __m512 zero = _mm512_setzero_ps();
+#pragma GCC unroll 12
+    for (int p = 0; p < PX; ++p)
+#pragma GCC unroll 4
+      for (int b = 0; b < NB; ++b)
+        acc[p][b] = _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(acc[p][b], zero, _CMP_GE_OQ), acc[p][b]);
+  }
+#pragma GCC unroll 12
+  for (int p = 0; p < PX; ++p)
+#pragma GCC unroll 4
+    for (int b = 0; b < NB; ++b) _mm512_storeu_ps(sums[p * NB + b], acc[p][b]);
+}
+
+using RunFn = void (*)(const float* const*, const Job&, const float*, const float*, const float*, const float*,
+                       float (*)[kBlock]);
+
+// How a layer is cut into runs: PX pixels by NB blocks per run.
+struct Shape {
+  RunFn run;
+  int pixels;
+  int blocks;
+};
+
+// One task: a stretch of runs of one group of blocks of one sample. The
+// run writes sums[p * blocks + b][filter in block].
+void runTask(const Job& j, const Shape& s, long task) {
+  const long per_sample = j.groups * j.tasks_per_group;
   const long n = task / per_sample;
-  const long b = (task % per_sample) / j.tasks_per_block;
-  const long first_run = (task % j.tasks_per_block) * kRunsPerTask;
+  const long g = (task % per_sample) / j.tasks_per_group;
+  const long first_run = (task % j.tasks_per_group) * kRunsPerTask;
   const long last_run = std::min(j.runs, first_run + kRunsPerTask);
   const long map = j.out_nr * j.out_nc;
-  const long pixels = map;
   const float* sample = j.padded + n * j.channels * j.padded_nr * j.padded_nc;
   float* out = j.output + n * j.filters * map;
-  const float* w = j.packed + b * j.window * kBlock;
-  const long f0 = b * kBlock;
+  const long f0 = g * s.blocks * kBlock;
+  const float* w = j.packed + f0 * j.window;
   const float* scale = j.scales ? j.scales + f0 : nullptr;
   const float* shift = j.shifts ? j.shifts + f0 : nullptr;
-  const long valid_filters = std::min(kBlock, j.filters - f0);
-  alignas(32) float sums[kRun][kBlock];
+  const long valid_filters = std::min<long>(s.blocks * kBlock, j.filters - f0);
+  alignas(64) float sums[kMaxRun * 4][kBlock];
   for (long r = first_run; r < last_run; ++r) {
-    const float* in[kRun];
-    const long pix0 = r * kRun;
-    const long valid = std::min(kRun, pixels - pix0);
-    for (long p = 0; p < kRun; ++p) {
+    const float* in[kMaxRun];
+    const long pix0 = r * s.pixels;
+    const long valid = std::min<long>(s.pixels, map - pix0);
+    for (long p = 0; p < s.pixels; ++p) {
       // Past the map's end a run repeats its last pixel, and drops it.
       const long pix = pix0 + std::min(p, valid - 1);
       const long oy = pix / j.out_nc, ox = pix % j.out_nc;
       in[p] = sample + oy * j.stride_y * j.padded_nc + ox * j.stride_x;
     }
-    laneRun<KC>(in, j, w, j.biases + f0, scale, shift, sums);
+    s.run(in, j, w, j.biases + f0, scale, shift, sums);
     for (long f = 0; f < valid_filters; ++f) {
       float* dst = out + (f0 + f) * map + pix0;
-      for (long p = 0; p < valid; ++p) dst[p] = sums[p][f];
+      const long b = f / kBlock, fb = f % kBlock;
+      for (long p = 0; p < valid; ++p) dst[p] = sums[p * s.blocks + b][fb];
     }
   }
+}
+
+template <int KC>
+Shape avx512Shape(long blocks) {
+  if (blocks % 2 == 0) return Shape{laneRunAvx512<KC, 12, 2>, 12, 2};
+  return Shape{laneRunAvx512<KC, 12, 1>, 12, 1};
+}
+
+Shape pickShape(FilterLaneIsa isa, long filter_nc, long blocks) {
+  if (isa == FilterLaneIsa::kAvx512) {
+    switch (filter_nc) {
+      case 3: return avx512Shape<3>(blocks);
+      case 7: return avx512Shape<7>(blocks);
+      default: return avx512Shape<0>(blocks);
+    }
+  }
+  switch (filter_nc) {
+    case 3: return Shape{laneRunAvx2<3>, 6, 1};
+    case 7: return Shape{laneRunAvx2<7>, 6, 1};
+    default: return Shape{laneRunAvx2<0>, 6, 1};
+  }
+}
+
+bool cpuServes(FilterLaneIsa isa) {
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  static const bool avx512 = avx2 && __builtin_cpu_supports("avx512f");
+  return isa == FilterLaneIsa::kAvx512 ? avx512 : avx2;
 }
 
 // Copies one sample's channels into rows of padded_nc floats, the input at
@@ -177,22 +293,11 @@ void padSample(const float* src, long channels, long nr, long nc, long padding_y
   }
 }
 
-using Task = void (*)(const Job&, long);
-
-Task pickTask(long filter_nc) {
-  switch (filter_nc) {
-    case 3: return runTask<3>;
-    case 7: return runTask<7>;
-    default: return runTask<0>;
-  }
-}
-
-bool cpuServed() {
-  static const bool served = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return served;
-}
-
 }  // namespace
+
+FilterLaneIsa bestFilterLaneIsa() {
+  return cpuServes(FilterLaneIsa::kAvx512) ? FilterLaneIsa::kAvx512 : FilterLaneIsa::kAvx2;
+}
 
 long FilterLanePack::slots() const { return roundUp(num_filters_, kBlock); }
 
@@ -218,8 +323,8 @@ void FilterLanePack::pack(const float* filters, const float* biases, const ConvE
 
 bool convolveFilterLanes(const dlib::tensor& data, const FilterLanePack& pack, long filter_nr, long filter_nc,
                          long stride_y, long stride_x, long padding_y, long padding_x,
-                         dlib::resizable_tensor& output, int threads) {
-  if (!cpuServed() || pack.numFilters() <= 0 || filter_nr <= 0 || filter_nc <= 0 || stride_y <= 0 ||
+                         dlib::resizable_tensor& output, int threads, FilterLaneIsa isa) {
+  if (!cpuServes(isa) || pack.numFilters() <= 0 || filter_nr <= 0 || filter_nc <= 0 || stride_y <= 0 ||
       stride_x <= 0 || padding_y < 0 || padding_x < 0 || padding_y >= filter_nr || padding_x >= filter_nc)
     return false;
   if (pack.window() != data.k() * filter_nr * filter_nc) return false;
@@ -238,12 +343,14 @@ bool convolveFilterLanes(const dlib::tensor& data, const FilterLanePack& pack, l
   output.set_size(data.num_samples(), j.filters, j.out_nr, j.out_nc);
   if (output.size() == 0) return true;
 
+  const Shape shape = pickShape(isa, filter_nc, j.slots / kBlock);
   // Every window lies inside the padded sample.
   j.padded_nr = (j.out_nr - 1) * stride_y + filter_nr;
   j.padded_nc = (j.out_nc - 1) * stride_x + filter_nc;
   j.window = pack.window();
-  j.runs = (j.out_nr * j.out_nc + kRun - 1) / kRun;
-  j.tasks_per_block = (j.runs + kRunsPerTask - 1) / kRunsPerTask;
+  j.runs = (j.out_nr * j.out_nc + shape.pixels - 1) / shape.pixels;
+  j.groups = j.slots / (kBlock * shape.blocks);
+  j.tasks_per_group = (j.runs + kRunsPerTask - 1) / kRunsPerTask;
 
   const long samples = data.num_samples();
   const long sample_floats = j.channels * j.padded_nr * j.padded_nc;
@@ -263,24 +370,23 @@ bool convolveFilterLanes(const dlib::tensor& data, const FilterLanePack& pack, l
   j.relu = pack.relu();
   j.output = output.host();
 
-  const long tasks = samples * (j.slots / kBlock) * j.tasks_per_block;
+  const long tasks = samples * j.groups * j.tasks_per_group;
   const double flops = 2.0 * output.size() * j.window;
   long workers = std::min<long>(threads > 0 ? threads : callThreads(), tasks);
   if (threads <= 0) workers = std::clamp(static_cast<long>(flops / kFlopsPerThread), 1L, workers);
-  const Task task = pickTask(filter_nc);
-  parallelFor(tasks, static_cast<int>(workers), [&](long t, int) { task(j, t); });
+  parallelFor(tasks, static_cast<int>(workers), [&](long t, int) { runTask(j, shape, t); });
   return true;
 }
 
 bool convolveFilterLanes(const dlib::tensor& data, const float* filters, const float* biases, long num_filters,
                          long filter_nr, long filter_nc, long stride_y, long stride_x, long padding_y,
                          long padding_x, dlib::resizable_tensor& output, const ConvEpilogue* epilogue,
-                         int threads) {
-  if (!cpuServed() || num_filters <= 0 || filter_nr <= 0 || filter_nc <= 0) return false;
+                         int threads, FilterLaneIsa isa) {
+  if (!cpuServes(isa) || num_filters <= 0 || filter_nr <= 0 || filter_nc <= 0) return false;
   FilterLanePack pack;
   pack.pack(filters, biases, epilogue, num_filters, data.k() * filter_nr * filter_nc);
   return convolveFilterLanes(data, pack, filter_nr, filter_nc, stride_y, stride_x, padding_y, padding_x, output,
-                             threads);
+                             threads, isa);
 }
 
 void releaseFilterLaneScratch() { std::vector<float>().swap(t_scratch); }

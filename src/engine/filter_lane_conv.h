@@ -10,9 +10,10 @@
 // product's inner kernel does, and no lane is wasted on a narrow row.
 //
 // Each output is one chain of fused multiply-adds from its bias, over the
-// channels, rows and columns of its window in that order, so values do not
-// depend on the number of threads; they may differ from dlib's BLAS sums in
-// the last bits.
+// channels, rows and columns of its window in that order, so values depend
+// neither on the number of threads nor on the instruction set (AVX2, or
+// AVX-512 where the processor has it: a vector of 16 filters and runs of 12
+// pixels); they may differ from dlib's BLAS sums in the last bits.
 #ifndef MORVIK_FILTER_LANE_CONV_H_
 #define MORVIK_FILTER_LANE_CONV_H_
 
@@ -24,6 +25,12 @@
 #include "engine/direct_conv.h"
 
 namespace morvik {
+
+enum class FilterLaneIsa { kAvx2, kAvx512 };
+
+// The widest instruction set this processor runs the kernel with (kAvx2
+// also when it has neither: the kernel then refuses every call).
+FilterLaneIsa bestFilterLaneIsa();
 
 // A layer's filters, biases and epilogue packed for the kernel: packing a
 // large layer costs more than convolving its small map, so a layer packs
@@ -63,10 +70,12 @@ class FilterLanePack {
 // touching nothing, when this processor has no AVX2, the pack's window does
 // not match, or the filter does not fit the padded input; the caller then
 // convolves another way. threads is the most threads to use; 0 uses
-// callThreads(), fewer when the layer is too small to pay for them.
+// callThreads(), fewer when the layer is too small to pay for them. isa
+// (tests choose it) is refused when the processor lacks it.
 bool convolveFilterLanes(const dlib::tensor& data, const FilterLanePack& pack, long filter_nr, long filter_nc,
                          long stride_y, long stride_x, long padding_y, long padding_x,
-                         dlib::resizable_tensor& output, int threads = 0);
+                         dlib::resizable_tensor& output, int threads = 0,
+                         FilterLaneIsa isa = bestFilterLaneIsa());
 
 // The same packing the filters for this call only.
 // output = the convolution of data with the filters (num_filters x data.k()
@@ -76,7 +85,7 @@ bool convolveFilterLanes(const dlib::tensor& data, const FilterLanePack& pack, l
 bool convolveFilterLanes(const dlib::tensor& data, const float* filters, const float* biases, long num_filters,
                          long filter_nr, long filter_nc, long stride_y, long stride_x, long padding_y,
                          long padding_x, dlib::resizable_tensor& output, const ConvEpilogue* epilogue = nullptr,
-                         int threads = 0);
+                         int threads = 0, FilterLaneIsa isa = bestFilterLaneIsa());
 
 }  // namespace morvik
 

@@ -45,10 +45,11 @@ class FilterLaneConvolution : public ::testing::TestWithParam<Case> {
 
   // false when this processor has no kernel.
   bool convolve(const float* bias, int threads, dlib::resizable_tensor& out,
-                const morvik::ConvEpilogue* epilogue = nullptr) {
+                const morvik::ConvEpilogue* epilogue = nullptr,
+                morvik::FilterLaneIsa isa = morvik::bestFilterLaneIsa()) {
     const Case c = GetParam();
     return morvik::convolveFilterLanes(data, filters.host(), bias, c.filters, c.filter_size, c.filter_size,
-                                       c.stride, c.stride, c.padding, c.padding, out, epilogue, threads);
+                                       c.stride, c.stride, c.padding, c.padding, out, epilogue, threads, isa);
   }
 
   dlib::resizable_tensor data, filters, biases, expected, with_bias;
@@ -68,6 +69,20 @@ TEST_P(FilterLaneConvolution, ThreadsDoNotChangeABit) {
   if (!convolve(biases.host(), 1, one)) GTEST_SKIP() << "no AVX2 on this processor";
   ASSERT_TRUE(convolve(biases.host(), 3, three));
   EXPECT_TRUE(sameBits(one, three));
+}
+
+// AVX-512 runs are twice as wide and hold two blocks, with the tails of
+// maps and filter blocks falling elsewhere; the sums stay AVX2's.
+TEST_P(FilterLaneConvolution, InstructionSetsGiveTheSameBits) {
+  const Case c = GetParam();
+  dlib::resizable_tensor scale(1, c.filters), shift(1, c.filters);
+  randomize(scale, 6);
+  randomize(shift, 7);
+  const morvik::ConvEpilogue both{scale.host(), shift.host(), true};
+  dlib::resizable_tensor avx2, avx512;
+  if (!convolve(biases.host(), 1, avx2, &both, morvik::FilterLaneIsa::kAvx2)) GTEST_SKIP() << "no AVX2";
+  if (!convolve(biases.host(), 2, avx512, &both, morvik::FilterLaneIsa::kAvx512)) GTEST_SKIP() << "no AVX-512";
+  EXPECT_TRUE(sameBits(avx2, avx512));
 }
 
 // The epilogue writes what dlib's affine and relu layers write over the
@@ -109,6 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{1, 32, 35, 35, 64, 3, 2, 0},    // a downsampling layer
                       Case{1, 128, 8, 8, 256, 3, 2, 0},    // maps of 3 pixels by 3
                       Case{1, 256, 4, 4, 256, 3, 1, 1},    // 16 pixels: the last run partial
+                      Case{1, 64, 17, 17, 48, 3, 1, 1},    // three blocks: two runs of blocks differ
                       Case{3, 5, 7, 9, 20, 3, 1, 1},       // samples, a partial block of filters
                       Case{1, 2, 5, 5, 3, 5, 1, 2},        // a filter as large as the input
                       Case{2, 4, 11, 6, 1, 4, 3, 2}));     // one filter, an even size, stride 3
