@@ -10,6 +10,7 @@
 #include <dlib/dnn.h>
 
 #include "engine/fused_epilogue.h"
+#include "engine/pooling.h"
 #include "engine/tiled_conv.h"
 
 namespace morvik {
@@ -21,21 +22,31 @@ using namespace dlib;
 // small), which also applies the affine layer above it and, where one
 // follows, the relu (fused_epilogue.h). Sums are taken in another order
 // than BLAS takes them: values may differ from dlib's in the last bits.
+// The shortcut sums apply the relu above them; the pooling layers are
+// dlib's, computed in one pass (pooling.h): both give dlib's bits.
 template <long N, long NR, long NC, int SY, int SX, typename SUBNET>
 using con = banded_con<N, NR, NC, SY, SX, SUBNET>;
 template <typename SUBNET>
 using affine = fusable_affine<SUBNET>;
 template <typename SUBNET>
 using frelu = fusable_relu<SUBNET>;
+template <typename SUBNET>
+using add_prev1 = fusable_add_prev1<SUBNET>;
+template <typename SUBNET>
+using add_prev2 = fusable_add_prev2<SUBNET>;
+template <long NR, long NC, int SY, int SX, typename SUBNET>
+using max_pool = fast_max_pool<NR, NC, SY, SX, SUBNET>;
+template <long NR, long NC, int SY, int SX, typename SUBNET>
+using avg_pool = fast_avg_pool<NR, NC, SY, SX, SUBNET>;
 
 // R(N): two 3x3 convolutions with a shortcut around them.
 template <int N, typename SUBNET>
-using residual = relu<add_prev1<affine<con<N, 3, 3, 1, 1, frelu<affine<con<N, 3, 3, 1, 1, tag1<SUBNET>>>>>>>>;
+using residual = frelu<add_prev1<affine<con<N, 3, 3, 1, 1, frelu<affine<con<N, 3, 3, 1, 1, tag1<SUBNET>>>>>>>>;
 
 // D(N): the same with a stride-2 first convolution; the shortcut is
 // averaged down to match.
 template <int N, typename SUBNET>
-using residual_down = relu<add_prev2<avg_pool<2, 2, 2, 2,
+using residual_down = frelu<add_prev2<avg_pool<2, 2, 2, 2,
     skip1<tag2<affine<con<N, 3, 3, 1, 1, frelu<affine<con<N, 3, 3, 2, 2, tag1<SUBNET>>>>>>>>>>>;
 
 template <typename SUBNET>

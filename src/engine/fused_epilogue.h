@@ -9,8 +9,11 @@
 // stores them, rounding as dlib rounds, so the values do not change; the
 // layers then pass their input through.
 //
-// The layers read and write model files exactly as dlib's affine_ and
-// relu_ do. Until fuseConvEpilogues hands their work to a convolution they
+// The relu above a shortcut sum is folded into the sum in the same way:
+// one pass adds and clamps.
+//
+// The layers read and write model files exactly as dlib's affine_, relu_
+// and add_prev_ do. Until fuseConvEpilogues hands their work on they
 // behave as dlib's.
 #ifndef MORVIK_FUSED_EPILOGUE_H_
 #define MORVIK_FUSED_EPILOGUE_H_
@@ -55,6 +58,40 @@ using fusable_affine = dlib::add_layer<fusable_affine_, SUBNET>;
 template <typename SUBNET>
 using fusable_relu = dlib::add_layer<fusable_relu_, SUBNET>;
 
+// dlib's sum of two tensors, then, with relu, dlib's relu (x where x >= 0,
+// else 0; NaN gives 0), each value rounded as dlib's add and relu round it.
+// Where one tensor has fewer channels than the other (the shortcut of a
+// downsampling block) dlib adds 0 for the missing ones. Sizes output to
+// the larger tensor; false, touching nothing, when the two differ in
+// anything but their channels.
+bool addAndRelu(const dlib::tensor& a, const dlib::tensor& b, bool relu, dlib::resizable_tensor& output);
+
+// dlib's add_prev_: the sum of its input and the tagged layer's output;
+// once a relu above it is handed over, clamped in the same pass.
+template <template <typename> class Tag>
+class fusable_add_prev_ : public dlib::add_prev_<Tag> {
+  using base = dlib::add_prev_<Tag>;
+
+ public:
+  template <typename SUBNET>
+  void forward(const SUBNET& sub, dlib::resizable_tensor& output) {
+    if (!relu_) return base::forward(sub, output);
+    if (addAndRelu(sub.get_output(), dlib::layer<Tag>(sub).get_output(), true, output)) return;
+    base::forward(sub, output);
+    dlib::tt::relu(output, output);
+  }
+  void takeRelu() { relu_ = true; }
+  bool hasRelu() const { return relu_; }
+
+ private:
+  bool relu_ = false;
+};
+
+template <typename SUBNET>
+using fusable_add_prev1 = dlib::add_layer<fusable_add_prev_<dlib::tag1>, SUBNET>;
+template <typename SUBNET>
+using fusable_add_prev2 = dlib::add_layer<fusable_add_prev_<dlib::tag2>, SUBNET>;
+
 namespace fused {
 
 // Walks the layers from the top: an affine layer right below a
@@ -79,6 +116,14 @@ class Folder {
     }
     reset();
   }
+  template <template <typename> class Tag>
+  void operator()(fusable_add_prev_<Tag>& add) {
+    if (relu_ != nullptr) {
+      add.takeRelu();
+      relu_->handOver();
+    }
+    reset();
+  }
   template <typename Other>
   void operator()(Other&) {
     reset();
@@ -100,8 +145,9 @@ class Folder {
 }  // namespace fused
 
 // Hands the work of every affine layer right above a convolution, and of
-// a relu right above that affine layer, to the convolution, in a freshly
-// loaded network. Call once per loaded network.
+// a relu right above that affine layer, to the convolution, and of a relu
+// right above a shortcut sum to the sum, in a freshly loaded network. Call
+// once per loaded network.
 template <typename Net>
 void fuseConvEpilogues(Net& net) {
   fused::Folder folder;
