@@ -8,15 +8,18 @@
 
 #include "analysis/all_members.h"
 #include "check.h"
+#include "engine/parallel.h"
 #include "image/image_size.h"
 #include "image/image_convert.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
 
-MorvikInfo::MorvikInfo(mv::FindFaceAlgoType algo) : algo_type(algo) {}
+// Counted so that analyses running on several threads do not also spread
+// their work over helper threads.
+MorvikInfo::MorvikInfo(mv::FindFaceAlgoType algo) : algo_type(algo) { morvik::enterAnalysis(); }
 
-MorvikInfo::~MorvikInfo() = default;
+MorvikInfo::~MorvikInfo() { morvik::leaveAnalysis(); }
 
 int MorvikInfo::loadImage(const cv::Mat& image) {
   cv::Mat bgr;
