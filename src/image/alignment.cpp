@@ -85,9 +85,10 @@ int rotateImage(double angle, const cv::Mat& image, mv::Rectangle* faceRect, mv:
 namespace {
 
 // The rotated image as far as the crop needs it. The landmark refit reads
-// around the face, mostly within half a box of it: that much is warped
-// first, the rest of the image only if the fit reads beyond it. Every pixel
-// warped is the one the whole warp gives; the others stay black.
+// around the face, mostly within a quarter of the box of it: the box grown
+// by half is warped first, by twice if the fit reads beyond that, the rest
+// of the image only if it reads beyond that too. Every pixel warped is the
+// one the whole warp gives; the others stay black.
 class PartlyRotated {
  public:
   PartlyRotated(const cv::Mat& image, const cv::Mat& rotation)
@@ -116,6 +117,14 @@ class PartlyRotated {
   cv::Mat rotated_;
   cv::Rect loaded_;
 };
+
+// r grown about its centre to `quarters` quarters of its width and height.
+cv::Rect grown(const cv::Rect& r, int quarters) {
+  const int64_t w = int64_t{r.width} * quarters / 4, h = int64_t{r.height} * quarters / 4;
+  return cv::Rect(morvik::saturateToInt(int64_t{r.x} - (w - r.width) / 2),
+                  morvik::saturateToInt(int64_t{r.y} - (h - r.height) / 2), morvik::saturateToInt(w),
+                  morvik::saturateToInt(h));
+}
 
 double eyeLineAngle(const mv::Point& left_eye, const mv::Point& right_eye) {
   const int64_t dy = int64_t{right_eye.y} - left_eye.y;
@@ -168,10 +177,12 @@ int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv
   PartlyRotated rotated(image, rotation);
   const auto load = [&](const cv::Rect& r) { rotated.load(r); };
   return cropFace(rotated.image(), load, faceRect, cropped, optimal, [&](cv::Rect& r) {
-    rotated.load(cv::Rect(morvik::saturateToInt(int64_t{r.x} - r.width / 2),
-                          morvik::saturateToInt(int64_t{r.y} - r.height / 2),
-                          morvik::saturateToInt(2 * int64_t{r.width}), morvik::saturateToInt(2 * int64_t{r.height})));
-    if (refitFaceRectWithin(rotated.image(), r, rotated.loaded())) return true;
+    // The fit reads within half again the box on the test faces; a fit
+    // that reads beyond the pixels warped so far is made again on more.
+    for (const int quarters : {6, 8}) {
+      rotated.load(grown(r, quarters));
+      if (refitFaceRectWithin(rotated.image(), r, rotated.loaded())) return true;
+    }
     rotated.loadAll();
     return DlibUpdateOptimalFaceRect(rotated.image(), r);
   });
