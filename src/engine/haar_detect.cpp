@@ -1,6 +1,8 @@
 // OpenCV's cascade search with windows in vector lanes; see haar_detect.h.
 #include "engine/haar_detect.h"
 
+#include <algorithm>
+
 #include <opencv2/objdetect.hpp>
 
 #include "engine/haar_integrals.h"
@@ -17,9 +19,10 @@ struct Scratch {
   HaarIntegrals integrals;
   HaarProgram programs[2];  // for steps 1 and 2
   std::vector<int> detected;
+  HaarBacklog backlog;
 
   size_t bytes() const {
-    size_t n = integrals.bytes() + detected.capacity() * sizeof(int);
+    size_t n = integrals.bytes() + detected.capacity() * sizeof(int) + backlog.bytes();
     for (const HaarProgram& p : programs)
       n += p.stumps.capacity() * sizeof(HaarStumpCode) + p.stages.capacity() * sizeof(HaarStage);
     return n;
@@ -30,12 +33,17 @@ thread_local Scratch t_scratch;
 
 // The windows of one size that pass every stage, as rectangles in image
 // pixels, appended in OpenCV's order.
-void scanScale(const HaarScale& scale, const HaarProgram& program, const int* sums, std::vector<int>& detected,
-               HaarIsa isa, HaarCounts* counts, std::vector<cv::Rect>& candidates) {
+void scanScale(const HaarScale& scale, const HaarProgram& program, const int* sums, Scratch& s, HaarIsa isa,
+               HaarCounts* counts, std::vector<cv::Rect>& candidates) {
   const int stride = program.layout.stride;
   const int count = (scale.columns + scale.step - 1) / scale.step;
+  std::vector<int>& detected = s.detected;
   detected.clear();
-  for (int y = 0; y < scale.rows; y += scale.step) haarScanRow(program, sums, y * stride, count, detected, isa, counts);
+  s.backlog.reset(program.stages.size());
+  for (int y = 0; y < scale.rows; y += scale.step)
+    haarScanRow(program, sums, y * stride, count, detected, s.backlog, isa, counts);
+  haarDecideBacklog(program, sums, s.backlog, detected, isa, counts);
+  std::sort(detected.begin(), detected.end());
   for (const int origin : detected) {
     const int x = origin % stride * scale.step;
     const int y = origin / stride;
@@ -52,7 +60,7 @@ HaarDetectResult scanAll(const HaarCascade& cascade, const cv::Mat& image, const
     HaarProgram& program = s.programs[scale.step == 2];
     layOutHaar(cascade, s.integrals.layout(scale.step), program);
     if (!s.integrals.compute(image, scale.image, scale.step)) return kHaarImageTooLarge;
-    scanScale(scale, program, s.integrals.sums(), s.detected, isa, counts, candidates);
+    scanScale(scale, program, s.integrals.sums(), s, isa, counts, candidates);
   }
   return kHaarDetected;
 }

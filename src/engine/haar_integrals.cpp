@@ -6,6 +6,10 @@
 
 #include <limits>
 
+#if defined(__AVX512F__)
+#include <immintrin.h>
+#endif
+
 #include <opencv2/imgproc.hpp>
 
 #include "engine/haar_kernels.h"
@@ -21,13 +25,26 @@ void ensure(std::vector<T>& v, size_t n) {
   if (v.size() < n) v.resize(n);
 }
 
-// Column c of each row of `flat` goes to the even or odd plane.
+// Column c of each row of `flat` goes to the even or the odd plane.
 void split(const cv::Mat& flat, const HaarLayout& l, int* out) {
+#if defined(__AVX512F__)
+  const bool vector = haarIsaRuns(HaarIsa::kAvx512);
+#endif
   for (int y = 0; y < flat.rows; ++y) {
     const int* row = flat.ptr<int>(y);
     int* even = out + static_cast<size_t>(y) * l.stride;
     int* odd = even + l.odd;
     int x = 0;
+#if defined(__AVX512F__)
+    const __m512i evens = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
+    for (; vector && x + 32 <= flat.cols; x += 32) {
+      const __m512i a = _mm512_loadu_si512(row + x);
+      const __m512i b = _mm512_loadu_si512(row + x + 16);
+      _mm512_storeu_si512(even + (x >> 1), _mm512_permutex2var_epi32(a, evens, b));
+      _mm512_storeu_si512(odd + (x >> 1), _mm512_permutex2var_epi32(a, odds, b));
+    }
+#endif
     for (; x + 1 < flat.cols; x += 2) {
       even[x >> 1] = row[x];
       odd[x >> 1] = row[x + 1];

@@ -71,18 +71,40 @@ HaarIsa bestHaarIsa() {
   return best;
 }
 
+void HaarBacklog::reset(size_t count) {
+  stages.resize(count);
+  for (std::vector<HaarHalf>& s : stages) s.clear();
+}
+
+size_t HaarBacklog::bytes() const {
+  size_t n = 0;
+  for (const std::vector<HaarHalf>& s : stages) n += s.capacity() * sizeof(HaarHalf);
+  return n;
+}
+
 void haarScanRow(const HaarProgram& program, const int* sums, int row_origin, int count,
-                 std::vector<int>& detected, HaarIsa isa, HaarCounts* counts) {
+                 std::vector<int>& detected, HaarBacklog& backlog, HaarIsa isa, HaarCounts* counts) {
   if (count <= 0 || program.stages.empty()) return;
 #if defined(__AVX512F__)
   if (isa == HaarIsa::kAvx512 && haarIsaRuns(isa))
-    return haar_impl::scanRowAvx512(program, sums, row_origin, count, detected, counts);
+    return haar_impl::scanRowAvx512(program, sums, row_origin, count, detected, backlog, counts);
 #endif
 #if defined(__AVX2__)
   if (isa == HaarIsa::kAvx2 && haarIsaRuns(isa))
     return haar_impl::scanRowAvx2(program, sums, row_origin, count, detected, counts);
 #endif
+  (void)backlog;
   scanRowPortable(program, sums, row_origin, count, detected, counts);
+}
+
+void haarDecideBacklog(const HaarProgram& program, const int* sums, HaarBacklog& backlog,
+                       std::vector<int>& detected, HaarIsa isa, HaarCounts* counts) {
+#if defined(__AVX512F__)
+  if (isa == HaarIsa::kAvx512 && haarIsaRuns(isa))
+    return haar_impl::decideBacklogAvx512(program, sums, backlog, detected, counts);
+#endif
+  // The other paths leave nothing in the backlog.
+  (void)program, (void)sums, (void)backlog, (void)detected, (void)isa, (void)counts;
 }
 
 }  // namespace morvik

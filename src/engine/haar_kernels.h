@@ -17,10 +17,12 @@
 // The vector paths take the variance test and the first stage of a run of
 // consecutive windows at once, replay the skips to learn which of them
 // OpenCV visits, and carry those that passed through the later stages in
-// the same lanes until none is left. Survivors are not compacted into full
-// vectors: on the processors measured, a 16-lane gather costs about as much
-// as 20 plain vector loads, and lanes of consecutive windows stay cheaper
-// even when only one in ten is still alive.
+// the same lanes while enough of them are alive. Survivors are not gathered
+// into full vectors: on the processors measured, a 16-lane gather costs
+// about as much as 20 plain vector loads. When few lanes are left, the
+// AVX-512 path instead leaves each half of the vector (8 consecutive
+// windows) to a backlog, where halves from anywhere waiting for the same
+// stage are paired into one vector: two plain loads per corner.
 #ifndef MORVIK_HAAR_KERNELS_H_
 #define MORVIK_HAAR_KERNELS_H_
 
@@ -51,12 +53,33 @@ struct HaarCounts {
   std::vector<int64_t> passing;
 };
 
+// Eight consecutive windows waiting for a later stage: the first one's
+// origin, the live ones (bits) and their variance factors.
+struct HaarHalf {
+  int origin;
+  uint32_t live;
+  float factors[8];
+};
+
+// The halves of one size waiting, by the stage they must pass next.
+struct HaarBacklog {
+  std::vector<std::vector<HaarHalf>> stages;
+  void reset(size_t count);  // empties every list, keeps the memory
+  size_t bytes() const;
+};
+
 // The `count` windows of the row whose origins are consecutive from
 // sums + row_origin, as OpenCV's loop visits them: the origins of those
-// that pass every stage are appended to `detected`, left to right.
-// `counts` may be null.
+// that pass every stage are appended to `detected`; undecided ones may be
+// left to `backlog`. `counts` may be null.
 void haarScanRow(const HaarProgram& program, const int* sums, int row_origin, int count,
-                 std::vector<int>& detected, HaarIsa isa, HaarCounts* counts);
+                 std::vector<int>& detected, HaarBacklog& backlog, HaarIsa isa, HaarCounts* counts);
+
+// Decides every window of the backlog, appending the origins of those that
+// pass every stage to `detected`. Origins grow in OpenCV's scan order:
+// sorting `detected` afterwards gives that order back.
+void haarDecideBacklog(const HaarProgram& program, const int* sums, HaarBacklog& backlog,
+                       std::vector<int>& detected, HaarIsa isa, HaarCounts* counts);
 
 }  // namespace morvik
 

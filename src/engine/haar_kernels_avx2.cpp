@@ -64,7 +64,9 @@ int stage(const HaarProgram& p, const HaarStage& st, const int* w, __m256 factor
       v = _mm256_add_ps(v, _mm256_mul_ps(_mm256_set1_ps(s->weight[2]), _mm256_cvtepi32_ps(rectSums(w, s->corner[2]))));
     v = _mm256_mul_ps(v, factor);
     const __m256 below = _mm256_cmp_ps(v, _mm256_set1_ps(s->threshold), _CMP_LT_OQ);
-    const __m256 leaf = _mm256_blendv_ps(_mm256_set1_ps(s->right), _mm256_set1_ps(s->left), below);
+    // The leaves were floats: narrowing them back is exact.
+    const __m256 leaf = _mm256_blendv_ps(_mm256_set1_ps(static_cast<float>(s->right)),
+                                         _mm256_set1_ps(static_cast<float>(s->left)), below);
     lo = _mm256_add_pd(lo, _mm256_cvtps_pd(_mm256_castps256_ps128(leaf)));
     hi = _mm256_add_pd(hi, _mm256_cvtps_pd(_mm256_extractf128_ps(leaf, 1)));
   }

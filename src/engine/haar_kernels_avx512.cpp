@@ -13,6 +13,8 @@
 
 #include <immintrin.h>
 
+#include <vector>
+
 namespace morvik {
 namespace haar_impl {
 namespace {
@@ -21,13 +23,26 @@ constexpr int kLanes = 16;
 
 __mmask16 firstLanes(int n) { return n >= kLanes ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1); }
 
-// The rectangle sums of 16 windows whose origins are consecutive from w.
-__m512i rectSums(const int* w, const int c[4]) {
-  const __m512i a = _mm512_loadu_si512(w + c[0]);
-  const __m512i b = _mm512_loadu_si512(w + c[1]);
-  const __m512i d = _mm512_loadu_si512(w + c[2]);
-  const __m512i e = _mm512_loadu_si512(w + c[3]);
-  return _mm512_add_epi32(_mm512_sub_epi32(_mm512_sub_epi32(a, b), d), e);
+// Where the 16 lanes' windows are: consecutive from one origin, or eight
+// consecutive from each of two.
+struct Consecutive {
+  const int* w;
+  __m512i operator()(int offset) const { return _mm512_loadu_si512(w + offset); }
+};
+
+struct Paired {
+  const int* low;
+  const int* high;
+  inline __attribute__((always_inline)) __m512i operator()(int offset) const {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(low + offset));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(high + offset));
+    return _mm512_inserti64x4(_mm512_zextsi256_si512(a), b, 1);
+  }
+};
+
+template <typename Lanes>
+inline __attribute__((always_inline)) __m512i rectSums(const Lanes& at, const int c[4]) {
+  return _mm512_add_epi32(_mm512_sub_epi32(_mm512_sub_epi32(at(c[0]), at(c[1])), at(c[2])), at(c[3]));
 }
 
 __m256i lowHalf(__m512i v) { return _mm512_extracti64x4_epi64(v, 0); }
@@ -39,8 +54,8 @@ __m512 join(__m256 lo, __m256 hi) {
 
 // The variance test: the lanes that pass it; their factors go to *factor.
 __mmask16 variance(const HaarProgram& p, const int* w, __m512* factor) {
-  const __m512i s = rectSums(w, p.norm);
-  const __m512i q = rectSums(w + p.layout.squares, p.norm);
+  const __m512i s = rectSums(Consecutive{w}, p.norm);
+  const __m512i q = rectSums(Consecutive{w + p.layout.squares}, p.norm);
   const __m512d area = _mm512_set1_pd(p.area);
   const __m512d one = _mm512_set1_pd(1.0);
   const __m512d limit = _mm512_set1_pd(1e-1);
@@ -59,7 +74,8 @@ __mmask16 variance(const HaarProgram& p, const int* w, __m512* factor) {
 }
 
 // One stage: the lanes that pass it.
-__mmask16 stage(const HaarProgram& p, const HaarStage& st, const int* w, __m512 factor) {
+template <typename Lanes>
+__mmask16 stage(const HaarProgram& p, const HaarStage& st, const Lanes& w, __m512 factor) {
   __m512d lo = _mm512_setzero_pd();
   __m512d hi = _mm512_setzero_pd();
   const HaarStumpCode* s = p.stumps.data() + st.first;
@@ -70,10 +86,11 @@ __mmask16 stage(const HaarProgram& p, const HaarStage& st, const int* w, __m512 
       v = _mm512_add_ps(v, _mm512_mul_ps(_mm512_set1_ps(s->weight[2]), _mm512_cvtepi32_ps(rectSums(w, s->corner[2]))));
     v = _mm512_mul_ps(v, factor);
     const __mmask16 below = _mm512_cmp_ps_mask(v, _mm512_set1_ps(s->threshold), _CMP_LT_OQ);
+    // sum + (below ? left : right), as one add per lane.
     const __m512d left = _mm512_set1_pd(s->left);
     const __m512d right = _mm512_set1_pd(s->right);
-    lo = _mm512_add_pd(lo, _mm512_mask_blend_pd(static_cast<__mmask8>(below), right, left));
-    hi = _mm512_add_pd(hi, _mm512_mask_blend_pd(static_cast<__mmask8>(below >> 8), right, left));
+    lo = _mm512_mask_add_pd(_mm512_add_pd(lo, right), static_cast<__mmask8>(below), lo, left);
+    hi = _mm512_mask_add_pd(_mm512_add_pd(hi, right), static_cast<__mmask8>(below >> 8), hi, left);
   }
   const __m512d t = _mm512_set1_pd(st.threshold);
   const __mmask8 plo = _mm512_cmp_pd_mask(lo, t, _CMP_NLT_UQ);
@@ -81,30 +98,81 @@ __mmask16 stage(const HaarProgram& p, const HaarStage& st, const int* w, __m512 
   return static_cast<__mmask16>(plo | (phi << 8));
 }
 
+// Below this many live lanes, a vector's halves go to the backlog (measured:
+// anywhere from 3 to 16 gives nearly the same times; 1, never, is 15%
+// slower on the eye search).
+constexpr int kBacklogLanes = 6;
+
+void leaveHalf(std::vector<HaarHalf>& to, int origin, uint32_t live, const float* factors) {
+  if (live == 0) return;
+  HaarHalf h;
+  h.origin = origin;
+  h.live = live;
+  for (int i = 0; i < 8; ++i) h.factors[i] = factors[i];
+  to.push_back(h);
+}
+
+void detectLanes(std::vector<int>& detected, int origin, uint32_t live) {
+  for (; live != 0; live &= live - 1) detected.push_back(origin + __builtin_ctz(live));
+}
+
 }  // namespace
 
 void scanRowAvx512(const HaarProgram& p, const int* sums, int row_origin, int count, std::vector<int>& detected,
-                   HaarCounts* counts) {
+                   HaarBacklog& backlog, HaarCounts* counts) {
   const size_t stages = p.stages.size();
   bool skip = false;
   for (int k = 0; k < count; k += kLanes) {
     const int lanes = count - k < kLanes ? count - k : kLanes;
-    const int* w = sums + row_origin + k;
+    const Consecutive w{sums + row_origin + k};
     __m512 factor;
-    const __mmask16 ok = variance(p, w, &factor) & firstLanes(lanes);
+    const __mmask16 ok = variance(p, w.w, &factor) & firstLanes(lanes);
     const __mmask16 pass = ok ? stage(p, p.stages[0], w, factor) & ok : 0;
     uint32_t visited;
-    __mmask16 live = static_cast<__mmask16>(replaySkips(ok, pass, lanes, skip, &visited));
+    uint32_t live = replaySkips(ok, pass, lanes, skip, &visited);
     if (counts != nullptr) {
       counts->windows += __builtin_popcount(visited);
       counts->checked += __builtin_popcount(visited & ok);
       counts->passing[0] += __builtin_popcount(live);
     }
-    for (size_t s = 1; live != 0 && s < stages; ++s) {
+    size_t s = 1;
+    for (; live != 0 && s < stages && __builtin_popcount(live) >= kBacklogLanes; ++s) {
       live &= stage(p, p.stages[s], w, factor);
       if (counts != nullptr) counts->passing[s] += __builtin_popcount(live);
     }
-    for (; live != 0; live &= live - 1) detected.push_back(row_origin + k + __builtin_ctz(live));
+    if (live == 0) continue;
+    if (s == stages) {
+      detectLanes(detected, row_origin + k, live);
+      continue;
+    }
+    alignas(64) float factors[kLanes];
+    _mm512_store_ps(factors, factor);
+    leaveHalf(backlog.stages[s], row_origin + k, live & 0xFF, factors);
+    leaveHalf(backlog.stages[s], row_origin + k + 8, live >> 8, factors + 8);
+  }
+}
+
+void decideBacklogAvx512(const HaarProgram& p, const int* sums, HaarBacklog& backlog, std::vector<int>& detected,
+                         HaarCounts* counts) {
+  const size_t stages = p.stages.size();
+  for (size_t s = 1; s < stages; ++s) {
+    std::vector<HaarHalf>& halves = backlog.stages[s];
+    for (size_t i = 0; i < halves.size(); i += 2) {
+      const HaarHalf a = halves[i];
+      // An odd half out is paired with itself, its copy's lanes dead.
+      const HaarHalf b = i + 1 < halves.size() ? halves[i + 1] : HaarHalf{a.origin, 0, {}};
+      const __m512 factor = join(_mm256_loadu_ps(a.factors), _mm256_loadu_ps(b.factors));
+      const uint32_t live = (a.live | (b.live << 8)) & stage(p, p.stages[s], Paired{sums + a.origin, sums + b.origin}, factor);
+      if (counts != nullptr) counts->passing[s] += __builtin_popcount(live);
+      if (s + 1 == stages) {
+        detectLanes(detected, a.origin, live & 0xFF);
+        detectLanes(detected, b.origin, live >> 8);
+      } else {
+        leaveHalf(backlog.stages[s + 1], a.origin, live & 0xFF, a.factors);
+        leaveHalf(backlog.stages[s + 1], b.origin, live >> 8, b.factors);
+      }
+    }
+    halves.clear();
   }
 }
 

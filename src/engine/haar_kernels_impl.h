@@ -76,7 +76,9 @@ void scanRowAvx2(const HaarProgram& p, const int* sums, int row_origin, int coun
 #endif
 #if defined(__AVX512F__)
 void scanRowAvx512(const HaarProgram& p, const int* sums, int row_origin, int count, std::vector<int>& detected,
-                   HaarCounts* counts);
+                   HaarBacklog& backlog, HaarCounts* counts);
+void decideBacklogAvx512(const HaarProgram& p, const int* sums, HaarBacklog& backlog, std::vector<int>& detected,
+                         HaarCounts* counts);
 #endif
 
 }  // namespace haar_impl

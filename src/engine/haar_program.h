@@ -32,11 +32,13 @@ struct HaarLayout {
 
 // One stump with its feature's corners as offsets a, b, c, d per rectangle
 // (sum = a - b - c + d). `third` is false when the third weight is 0:
-// OpenCV then leaves that rectangle out of the value.
+// OpenCV then leaves that rectangle out of the value. The leaves are
+// OpenCV's floats, widened once here (exactly) for the stage's double sum.
 struct HaarStumpCode {
   int corner[3][4];
   float weight[3];
-  float threshold, left, right;
+  float threshold;
+  double left, right;
   bool third;
 };
 
