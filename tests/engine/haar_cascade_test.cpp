@@ -10,6 +10,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -454,6 +455,38 @@ TEST(HaarCascadeFile, ModelFallsBackToOpenCvForWhatItRefuses) {
     if (c.path != g_config.haar_face_path_default) EXPECT_EQ(found, expected) << c.path;
     EXPECT_FALSE(model.detect(cv::Mat(40, 40, CV_8UC3), found, 1.1, 3, cv::Size(), cv::Size()));
   }
+}
+
+// The eye cascade with its window and every rectangle `k` times larger.
+std::string enlargedEyes(int k) {
+  std::istringstream in(fileText(g_config.haar_eye_path_default));
+  std::ostringstream out;
+  const std::regex rect(R"(^(\s*)(\d+) (\d+) (\d+) (\d+) (\S+)</_>(.*)$)");
+  const std::regex side(R"(<(width|height)>20</(width|height)>)");
+  std::string line;
+  std::smatch m;
+  while (std::getline(in, line)) {
+    if (std::regex_match(line, m, rect)) {
+      out << m[1];
+      for (int i = 2; i <= 5; ++i) out << std::stoi(m[i]) * k << " ";
+      out << m[6] << "</_>" << m[7] << "\n";
+    } else {
+      out << std::regex_replace(line, side, "<$1>" + std::to_string(20 * k) + "</$2>") << "\n";
+    }
+  }
+  return out.str();
+}
+
+TEST(HaarCascadeFile, WindowsWhoseSquaredSumsPassTheIntRange) {
+  // In a window of 280 pixels, the squares of bright pixels in the variance
+  // rectangle sum past 2^31: OpenCV takes that int sum as unsigned.
+  BothCascades& large = cascadeFile(written("large.xml", enlargedEyes(14)));
+  ASSERT_EQ(large.own.window, cv::Size(280, 280));
+  cv::Mat face;
+  cv::resize(eyeSearchImages()[17], face, cv::Size(), 14, 14, cv::INTER_LINEAR);
+  face.convertTo(face, CV_8U, 0.35, 165);
+  const HaarSearch one_size = search(1.1, 0, cv::Size(280, 280), cv::Size(300, 300));
+  EXPECT_GT(expectOpenCvRects(large, face, one_size, "bright, large window"), 0u);
 }
 
 // ---------------------------------------------------------------------------
