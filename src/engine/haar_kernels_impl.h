@@ -43,8 +43,9 @@ inline bool passesStage(const HaarProgram& p, const HaarStage& stage, const int*
   double sum = 0;
   const HaarStumpCode* s = p.stumps.data() + stage.first;
   for (int i = 0; i < stage.count; ++i, ++s) {
-    const bool below = featureValue(*s, w, factor) < s->threshold;
-    sum += below ? s->left : s->right;
+    // Picked by index, not by a branch the stumps would mispredict.
+    const double leaves[2] = {s->right, s->left};
+    sum += leaves[featureValue(*s, w, factor) < s->threshold];
   }
   return !(sum < stage.threshold);
 }
