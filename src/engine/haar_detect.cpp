@@ -91,7 +91,7 @@ HaarDetectResult detectHaar(const HaarCascade& cascade, const cv::Mat& image, co
 
   Scratch& s = t_scratch;
   const HaarDetectResult rc = scanAll(cascade, image, scales, s, isa, counts, found);
-  if (s.bytes() > kHaarKeptScratchBytes) t_scratch = Scratch();
+  if (s.bytes() > kHaarKeptScratchBytes) releaseHaarScratch();
   if (rc != kHaarDetected) {
     found.clear();
     return rc;
@@ -102,5 +102,7 @@ HaarDetectResult detectHaar(const HaarCascade& cascade, const cv::Mat& image, co
 }
 
 size_t haarScratchBytes() { return t_scratch.bytes(); }
+
+void releaseHaarScratch() { t_scratch = Scratch(); }
 
 }  // namespace morvik

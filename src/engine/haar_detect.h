@@ -54,8 +54,10 @@ HaarDetectResult detectHaar(const HaarCascade& cascade, const cv::Mat& image, co
                             std::vector<cv::Rect>& found, HaarIsa isa = bestHaarIsa(),
                             HaarCounts* counts = nullptr);
 
-// The scratch memory the calling thread keeps between searches.
+// The scratch memory the calling thread keeps between searches, and its
+// release (GlobalFree calls it).
 size_t haarScratchBytes();
+void releaseHaarScratch();
 // What a thread keeps at most; a search that needs more gives it back.
 constexpr size_t kHaarKeptScratchBytes = size_t{4} << 20;
 

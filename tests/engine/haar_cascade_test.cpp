@@ -307,6 +307,8 @@ TEST(HaarSearchInput, ScratchMemoryStaysBounded) {
   ASSERT_EQ(morvik::detectHaar(eyes().own, eyeSearchImages().front(), HaarSearch(), found), morvik::kHaarDetected);
   EXPECT_GT(morvik::haarScratchBytes(), 0u);
   EXPECT_LE(morvik::haarScratchBytes(), morvik::kHaarKeptScratchBytes);
+  GlobalFree();
+  EXPECT_EQ(morvik::haarScratchBytes(), 0u);
 }
 
 TEST(HaarSearchInput, ThreadsSearchingAtOnceGetTheSameRectangles) {
