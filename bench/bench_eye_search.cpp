@@ -31,19 +31,15 @@ struct FaceSet {
   std::vector<cv::Mat> search;  // their eye-search images
 };
 
+FaceSet facesOf(const std::string& photo) {
+  FaceSet s;
+  s.faces = haar_testing::hogFaces(haar_testing::workingImage(photo));
+  for (const cv::Mat& f : s.faces) s.search.push_back(haar_testing::eyeSearchImage(f));
+  return s;
+}
+
 const FaceSet& faceSet(int which) {
-  static const FaceSet sets[2] = {[] {
-                                    FaceSet s;
-                                    s.faces = haar_testing::hogFaces(haar_testing::workingImage("faces/2008_001322.jpg"));
-                                    for (const cv::Mat& f : s.faces) s.search.push_back(haar_testing::eyeSearchImage(f));
-                                    return s;
-                                  }(),
-                                  [] {
-                                    FaceSet s;
-                                    s.faces = haar_testing::hogFaces(haar_testing::workingImage("faces/bald_guys.jpg"));
-                                    for (const cv::Mat& f : s.faces) s.search.push_back(haar_testing::eyeSearchImage(f));
-                                    return s;
-                                  }()};
+  static const FaceSet sets[2] = {facesOf("faces/2008_001322.jpg"), facesOf("faces/bald_guys.jpg")};
   return sets[which];
 }
 

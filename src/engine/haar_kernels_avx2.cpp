@@ -58,8 +58,10 @@ int stage(const HaarProgram& p, const HaarStage& st, const int* w, __m256 factor
   __m256d hi = _mm256_setzero_pd();
   const HaarStumpCode* s = p.stumps.data() + st.first;
   for (int i = 0; i < st.count; ++i, ++s) {
-    __m256 v = _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(s->weight[0]), _mm256_cvtepi32_ps(rectSums(w, s->corner[0]))),
-                             _mm256_mul_ps(_mm256_set1_ps(s->weight[1]), _mm256_cvtepi32_ps(rectSums(w, s->corner[1]))));
+    const __m256 s0 = _mm256_cvtepi32_ps(rectSums(w, s->corner[0]));
+    const __m256 s1 = _mm256_cvtepi32_ps(rectSums(w, s->corner[1]));
+    __m256 v = _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(s->weight[0]), s0),
+                             _mm256_mul_ps(_mm256_set1_ps(s->weight[1]), s1));
     if (s->third)
       v = _mm256_add_ps(v, _mm256_mul_ps(_mm256_set1_ps(s->weight[2]), _mm256_cvtepi32_ps(rectSums(w, s->corner[2]))));
     v = _mm256_mul_ps(v, factor);

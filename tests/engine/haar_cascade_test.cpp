@@ -240,7 +240,8 @@ TEST(HaarSyntheticImages, FlatAndNearlyFlatImagesPassNoVarianceTest) {
   // Steps and stripes.
   cv::Mat stripes(100, 130, CV_8UC1);
   for (int y = 0; y < stripes.rows; ++y)
-    for (int x = 0; x < stripes.cols; ++x) stripes.at<uint8_t>(y, x) = static_cast<uint8_t>(((x / 3 + y / 5) % 2) * 200);
+    for (int x = 0; x < stripes.cols; ++x)
+      stripes.at<uint8_t>(y, x) = static_cast<uint8_t>(((x / 3 + y / 5) % 2) * 200);
   expectOpenCvRects(eyes(), stripes, search(1.1, 0), "stripes");
 }
 
@@ -392,7 +393,8 @@ TEST(HaarCascadeFile, RefusesFilesItDoesNotServe) {
   EXPECT_EQ(loaded(written("tilted.xml", edited(kLastFeatureEnd, "</rects></_><_><rects><_>2 2 4 4 -1.</_><_>3 3 2 2 "
                                                                  "2.</_></rects><tilted>1</tilted></_></features>"))),
             morvik::kHaarNotServed);
-  EXPECT_EQ(loaded(written("categorical.xml", edited("<maxCatCount>0</maxCatCount>", "<maxCatCount>256</maxCatCount>"))),
+  EXPECT_EQ(loaded(written("categorical.xml",
+                           edited("<maxCatCount>0</maxCatCount>", "<maxCatCount>256</maxCatCount>"))),
             morvik::kHaarNotServed);
   // The old format has no stage type where the new one has it.
   EXPECT_EQ(loaded(written("old.xml", "<?xml version=\"1.0\"?>\n<opencv_storage>\n<cascade "
@@ -542,9 +544,9 @@ TEST_F(EyesInfo, SameCodesAndPointsAsWithOpenCvsClassifier) {
 }
 
 TEST_F(EyesInfo, MissingCascadeIsStillErrorLoadCascade) {
+  cv::Mat face = testFaces().front().clone();  // finding the faces loads models of its own
   g_config.haar_eye_path_default = "/nonexistent/eyes.xml";
   GlobalFree();
-  cv::Mat face = testFaces().front().clone();
   mv::Point l{0, 0}, r{0, 0};
   EXPECT_EQ(HaarExtractEyesInfo(face, &l, &r), -3);
   EXPECT_TRUE(g_releases.empty());
