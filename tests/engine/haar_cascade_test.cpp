@@ -8,6 +8,7 @@
 // order of its candidates, and so of its grouped rectangles, may change
 // from run to run.
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <limits>
 #include <regex>
@@ -352,9 +353,19 @@ std::string edited(const std::vector<std::pair<std::string, std::string>>& edits
 
 std::string edited(const std::string& from, const std::string& to) { return edited({{from, to}}); }
 
+// Files the tests write, removed when the program ends.
+struct ScratchFiles {
+  std::vector<std::string> paths;
+  ~ScratchFiles() {
+    for (const std::string& p : paths) std::remove(p.c_str());
+  }
+};
+
 std::string written(const std::string& name, const std::string& text) {
+  static ScratchFiles files;
   const std::string path = scratchPath(name);
   std::ofstream(path, std::ios::binary) << text;
+  files.paths.push_back(path);
   return path;
 }
 
