@@ -7,6 +7,7 @@
 
 #include "check.h"
 #include "engine/conv_scratch.h"
+#include "engine/haar_detect.h"
 #include "morvik/morvik.h"
 
 pthread_mutex_t g_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
@@ -35,4 +36,5 @@ extern "C" void GlobalFree() {
   morvik::releaseConvScratch();
   morvik::releaseDirectConvScratch();
   morvik::releaseFilterLaneScratch();
+  morvik::releaseHaarScratch();
 }
