@@ -13,6 +13,13 @@
 // 12 pixels of two blocks, twice the work per weight loaded. Every output
 // is the same chain of fused multiply-adds either way, so both give the
 // same bits.
+// GCC 12 takes the undefined upper halves inside its own AVX-512
+// intrinsics for uninitialised variables (its bug 105593); the pragma must
+// come before anything includes them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 #include "engine/filter_lane_conv.h"
 
 #include <immintrin.h>
@@ -203,12 +210,63 @@ __attribute__((noinline)) MV_AVX512 void laneRunAvx512(const float* const* in, c
     for (int b = 0; b < NB; ++b) _mm512_storeu_ps(sums[p * NB + b], acc[p][b]);
 }
 
+// rows[p][f] becomes rows[f][p].
+MV_AVX512 inline void transpose16(__m512 rows[16]) {
+  __m512 t[16];
+  for (int i = 0; i < 8; ++i) {
+    t[2 * i] = _mm512_unpacklo_ps(rows[2 * i], rows[2 * i + 1]);
+    t[2 * i + 1] = _mm512_unpackhi_ps(rows[2 * i], rows[2 * i + 1]);
+  }
+  for (int i = 0; i < 4; ++i) {
+    const __m512d a = _mm512_castps_pd(t[4 * i]), b = _mm512_castps_pd(t[4 * i + 1]);
+    const __m512d c = _mm512_castps_pd(t[4 * i + 2]), d = _mm512_castps_pd(t[4 * i + 3]);
+    rows[4 * i] = _mm512_castpd_ps(_mm512_unpacklo_pd(a, c));
+    rows[4 * i + 1] = _mm512_castpd_ps(_mm512_unpackhi_pd(a, c));
+    rows[4 * i + 2] = _mm512_castpd_ps(_mm512_unpacklo_pd(b, d));
+    rows[4 * i + 3] = _mm512_castpd_ps(_mm512_unpackhi_pd(b, d));
+  }
+  for (int i = 0; i < 2; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      t[8 * i + j] = _mm512_shuffle_f32x4(rows[8 * i + j], rows[8 * i + 4 + j], 0x88);
+      t[8 * i + 4 + j] = _mm512_shuffle_f32x4(rows[8 * i + j], rows[8 * i + 4 + j], 0xdd);
+    }
+  }
+  for (int j = 0; j < 8; ++j) {
+    rows[j] = _mm512_shuffle_f32x4(t[j], t[8 + j], 0x88);
+    rows[8 + j] = _mm512_shuffle_f32x4(t[j], t[8 + j], 0xdd);
+  }
+}
+
+// The sums of one AVX-512 run (sums[p * blocks + b], p < 12) into the
+// output planes, `pixels` of them from dst on, filters below `filters`.
+MV_AVX512 void storeRunAvx512(const float (*sums)[kBlock], int blocks, long pixels, long filters, float* dst,
+                              long map) {
+  const __mmask16 mask = static_cast<__mmask16>((1u << pixels) - 1);
+  for (int b = 0; b < blocks && b * kBlock < filters; ++b) {
+    __m512 rows[kBlock];
+    for (int p = 0; p < kBlock; ++p) rows[p] = p < kMaxRun ? _mm512_load_ps(sums[p * blocks + b]) : _mm512_setzero_ps();
+    transpose16(rows);
+    const long in_block = std::min(kBlock, filters - b * kBlock);
+    for (long f = 0; f < in_block; ++f) _mm512_mask_storeu_ps(dst + (b * kBlock + f) * map, mask, rows[f]);
+  }
+}
+
+// The sums of one run, any instruction set, into the output planes.
+void storeRun(const float (*sums)[kBlock], int blocks, long pixels, long filters, float* dst, long map) {
+  for (long f = 0; f < filters; ++f) {
+    const long b = f / kBlock, fb = f % kBlock;
+    for (long p = 0; p < pixels; ++p) dst[f * map + p] = sums[p * blocks + b][fb];
+  }
+}
+
 using RunFn = void (*)(const float* const*, const Job&, const float*, const float*, const float*, const float*,
                        float (*)[kBlock]);
+using StoreFn = void (*)(const float (*)[kBlock], int, long, long, float*, long);
 
 // How a layer is cut into runs: PX pixels by NB blocks per run.
 struct Shape {
   RunFn run;
+  StoreFn store;
   int pixels;
   int blocks;
 };
@@ -241,18 +299,15 @@ void runTask(const Job& j, const Shape& s, long task) {
       in[p] = sample + oy * j.stride_y * j.padded_nc + ox * j.stride_x;
     }
     s.run(in, j, w, j.biases + f0, scale, shift, sums);
-    for (long f = 0; f < valid_filters; ++f) {
-      float* dst = out + (f0 + f) * map + pix0;
-      const long b = f / kBlock, fb = f % kBlock;
-      for (long p = 0; p < valid; ++p) dst[p] = sums[p * s.blocks + b][fb];
-    }
+    s.store(sums, s.blocks, valid, valid_filters, out + f0 * map + pix0, map);
   }
 }
 
 template <int KC>
 Shape avx512Shape(long blocks) {
-  if (blocks % 2 == 0) return Shape{laneRunAvx512<KC, 12, 2>, 12, 2};
-  return Shape{laneRunAvx512<KC, 12, 1>, 12, 1};
+  static_assert(kMaxRun == 12, "an AVX-512 run stores 12 pixels");
+  if (blocks % 2 == 0) return Shape{laneRunAvx512<KC, 12, 2>, storeRunAvx512, 12, 2};
+  return Shape{laneRunAvx512<KC, 12, 1>, storeRunAvx512, 12, 1};
 }
 
 Shape pickShape(FilterLaneIsa isa, long filter_nc, long blocks) {
@@ -264,9 +319,9 @@ Shape pickShape(FilterLaneIsa isa, long filter_nc, long blocks) {
     }
   }
   switch (filter_nc) {
-    case 3: return Shape{laneRunAvx2<3>, 6, 1};
-    case 7: return Shape{laneRunAvx2<7>, 6, 1};
-    default: return Shape{laneRunAvx2<0>, 6, 1};
+    case 3: return Shape{laneRunAvx2<3>, storeRun, 6, 1};
+    case 7: return Shape{laneRunAvx2<7>, storeRun, 6, 1};
+    default: return Shape{laneRunAvx2<0>, storeRun, 6, 1};
   }
 }
 

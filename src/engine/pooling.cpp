@@ -60,9 +60,19 @@ bool poolPlanes(const dlib::tensor& src, const Geometry& g, dlib::resizable_tens
   const long in_plane = g.in_nr * g.in_nc;
   const float* in = src.host();
   float* out = dest.host();
+  // Without padding every window lies whole on the plane (the descriptor
+  // network's case): its corner moves by the strides alone.
+  const bool whole = g.padding_y == 0 && g.padding_x == 0;
   for (long p = 0; p < planes; ++p, in += in_plane) {
-    for (long r = 0; r < g.out_nr; ++r)
-      for (long c = 0; c < g.out_nc; ++c) *out++ = pool(in, g.at(r, c), g.in_nc);
+    for (long r = 0; r < g.out_nr; ++r) {
+      if (whole) {
+        Window w{r * g.stride_y, r * g.stride_y + g.window_nr - 1, 0, g.window_nc - 1};
+        for (long c = 0; c < g.out_nc; ++c, w.left += g.stride_x, w.right += g.stride_x)
+          *out++ = pool(in, w, g.in_nc);
+      } else {
+        for (long c = 0; c < g.out_nc; ++c) *out++ = pool(in, g.at(r, c), g.in_nc);
+      }
+    }
   }
   return true;
 }
