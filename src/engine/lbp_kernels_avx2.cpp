@@ -27,7 +27,7 @@ __m256i bitIfNotBelow(__m256i cell, __m256i centre, int bit, __m256i code) {
 // The 8 windows' codes. The cells' a - b - c + d are taken as differences
 // of row differences: the same int sums, as int addition wraps alike in
 // any order.
-__m256i codes(const LbpStumpCode& s, const int* w) {
+inline __attribute__((always_inline)) __m256i codes(const LbpStumpCode& s, const int* w) {
   __m256i across[4][3];
   for (int r = 0; r < 4; ++r) {
     __m256i corner[4];
@@ -50,7 +50,7 @@ __m256i codes(const LbpStumpCode& s, const int* w) {
 }
 
 // All ones in the lanes whose code is in the stump's subset.
-__m256i inSubset(const LbpStumpCode& s, __m256i code) {
+inline __attribute__((always_inline)) __m256i inSubset(const LbpStumpCode& s, __m256i code) {
   const __m256i subset = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.subset));
   const __m256i word = _mm256_permutevar8x32_epi32(subset, _mm256_srli_epi32(code, 5));
   const __m256i bit = _mm256_srlv_epi32(word, _mm256_and_si256(code, _mm256_set1_epi32(31)));

@@ -23,10 +23,13 @@ constexpr int kLanes = 16;
 
 __mmask16 firstLanes(int n) { return n >= kLanes ? __mmask16(0xFFFF) : __mmask16((1u << n) - 1); }
 
-// The 16 windows' codes. The cells' a - b - c + d are taken as differences
-// of row differences: the same int sums, as int addition wraps alike in
-// any order.
-__m512i codes(const LbpStumpCode& s, const int* w) {
+// The lanes of 16 windows whose code is in the stump's subset. The cells'
+// a - b - c + d are taken as differences of row differences: the same int
+// sums, as int addition wraps alike in any order. The code is not built:
+// its top three bits (the top row's cells) pick the subset's word, the
+// other five the bit, each set where the cell's sum is at least the
+// centre's.
+inline __attribute__((always_inline)) __mmask16 inSubset(const LbpStumpCode& s, const int* w) {
   __m512i across[4][3];
   for (int r = 0; r < 4; ++r) {
     __m512i corner[4];
@@ -37,23 +40,20 @@ __m512i codes(const LbpStumpCode& s, const int* w) {
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) cell[r][c] = _mm512_sub_epi32(across[r][c], across[r + 1][c]);
   const __m512i centre = cell[1][1];
-  // Outer cells clockwise from the top-left, and their bits.
-  const __m512i* outer[8] = {&cell[0][0], &cell[0][1], &cell[0][2], &cell[1][2],
-                             &cell[2][2], &cell[2][1], &cell[2][0], &cell[1][0]};
-  __m512i code = _mm512_setzero_si512();
-  for (int i = 0; i < 8; ++i) {
-    const __mmask16 at_least = _mm512_cmpge_epi32_mask(*outer[i], centre);
-    code = _mm512_mask_or_epi32(code, at_least, code, _mm512_set1_epi32(128 >> i));
-  }
-  return code;
-}
-
-// The lanes whose code is in the stump's subset.
-__mmask16 inSubset(const LbpStumpCode& s, __m512i code) {
+  // Code bits 128, 64, 32: the word.
+  __m512i word = _mm512_maskz_mov_epi32(_mm512_cmpge_epi32_mask(cell[0][0], centre), _mm512_set1_epi32(4));
+  word = _mm512_mask_or_epi32(word, _mm512_cmpge_epi32_mask(cell[0][1], centre), word, _mm512_set1_epi32(2));
+  word = _mm512_mask_or_epi32(word, _mm512_cmpge_epi32_mask(cell[0][2], centre), word, _mm512_set1_epi32(1));
+  // Code bits 16 down to 1: the bit, shifted into place one power at a time.
+  const __m512i* low[5] = {&cell[1][2], &cell[2][2], &cell[2][1], &cell[2][0], &cell[1][0]};
+  __m512i bit = _mm512_set1_epi32(1);
+  bit = _mm512_mask_slli_epi32(bit, _mm512_cmpge_epi32_mask(*low[0], centre), bit, 16);
+  bit = _mm512_mask_slli_epi32(bit, _mm512_cmpge_epi32_mask(*low[1], centre), bit, 8);
+  bit = _mm512_mask_slli_epi32(bit, _mm512_cmpge_epi32_mask(*low[2], centre), bit, 4);
+  bit = _mm512_mask_slli_epi32(bit, _mm512_cmpge_epi32_mask(*low[3], centre), bit, 2);
+  bit = _mm512_mask_slli_epi32(bit, _mm512_cmpge_epi32_mask(*low[4], centre), bit, 1);
   const __m512i subset = _mm512_zextsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.subset)));
-  const __m512i word = _mm512_permutexvar_epi32(_mm512_srli_epi32(code, 5), subset);
-  const __m512i bit = _mm512_sllv_epi32(_mm512_set1_epi32(1), _mm512_and_si512(code, _mm512_set1_epi32(31)));
-  return _mm512_test_epi32_mask(word, bit);
+  return _mm512_test_epi32_mask(_mm512_permutexvar_epi32(word, subset), bit);
 }
 
 // One stage: the lanes that pass it.
@@ -62,7 +62,7 @@ __mmask16 stage(const LbpProgram& p, const LbpStage& st, const int* w) {
   __m512d hi = _mm512_setzero_pd();
   const LbpStumpCode* s = p.stumps.data() + st.first;
   for (int i = 0; i < st.count; ++i, ++s) {
-    const __mmask16 in = inSubset(*s, codes(*s, w));
+    const __mmask16 in = inSubset(*s, w);
     // sum + (in ? left : right), as one add per lane.
     const __m512d left = _mm512_set1_pd(s->left);
     const __m512d right = _mm512_set1_pd(s->right);
