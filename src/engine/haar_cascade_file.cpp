@@ -8,8 +8,8 @@
 // rectangle of negative size) the file is refused here instead.
 #include <atomic>
 #include <cstdint>
-#include <fstream>
 
+#include "engine/cascade_file.h"
 #include "engine/haar_cascade.h"
 
 namespace morvik {
@@ -121,15 +121,8 @@ HaarLoadResult readCascade(const cv::FileNode& root, HaarCascade& c) {
 
 HaarLoadResult loadHaarCascade(const std::string& path, HaarCascade& cascade) {
   cascade = HaarCascade();
-  // OpenCV logs an error line for a file it cannot open; a missing file is
-  // reported by result code only.
-  if (!std::ifstream(path).is_open()) return kHaarUnreadable;
   cv::FileStorage fs;
-  try {
-    if (!fs.open(path, cv::FileStorage::READ)) return kHaarUnreadable;
-  } catch (const cv::Exception&) {
-    return kHaarUnreadable;  // not XML, YAML or JSON that OpenCV parses
-  }
+  if (!openCascadeFile(path, fs)) return kHaarUnreadable;
   HaarCascade c;
   HaarLoadResult rc;
   try {

@@ -1,19 +1,13 @@
 // OpenCV's cascade search with windows in vector lanes; see haar_detect.h.
 #include "engine/haar_detect.h"
 
-#include <algorithm>
-
-#include <opencv2/objdetect.hpp>
-
+#include "engine/cascade_results.h"
 #include "engine/haar_integrals.h"
 #include "engine/haar_program.h"
 #include "engine/haar_scales.h"
 
 namespace morvik {
 namespace {
-
-// detectMultiScale's grouping tolerance (GROUP_EPS).
-constexpr double kGroupEps = 0.2;
 
 struct Scratch {
   HaarIntegrals integrals;
@@ -43,13 +37,7 @@ void scanScale(const HaarScale& scale, const HaarProgram& program, const int* su
   for (int y = 0; y < scale.rows; y += scale.step)
     haarScanRow(program, sums, y * stride, count, detected, s.backlog, isa, counts);
   haarDecideBacklog(program, sums, s.backlog, detected, isa, counts);
-  std::sort(detected.begin(), detected.end());
-  for (const int origin : detected) {
-    const int x = origin % stride * scale.step;
-    const int y = origin / stride;
-    candidates.emplace_back(cvRound(x * scale.factor), cvRound(y * scale.factor), scale.window.width,
-                            scale.window.height);
-  }
+  appendWindows(scale, stride, detected, candidates);
 }
 
 HaarDetectResult scanAll(const HaarCascade& cascade, const cv::Mat& image, const std::vector<HaarScale>& scales,
@@ -63,17 +51,6 @@ HaarDetectResult scanAll(const HaarCascade& cascade, const cv::Mat& image, const
     scanScale(scale, program, s.integrals.sums(), s, isa, counts, candidates);
   }
   return kHaarDetected;
-}
-
-// CascadeClassifier::detectMultiScale's last step (clipObjects).
-void clipToImage(cv::Size size, std::vector<cv::Rect>& rects) {
-  const cv::Rect whole(0, 0, size.width, size.height);
-  size_t kept = 0;
-  for (const cv::Rect& r : rects) {
-    const cv::Rect c = whole & r;
-    if (!c.empty()) rects[kept++] = c;
-  }
-  rects.resize(kept);
 }
 
 }  // namespace
@@ -96,8 +73,7 @@ HaarDetectResult detectHaar(const HaarCascade& cascade, const cv::Mat& image, co
     found.clear();
     return rc;
   }
-  cv::groupRectangles(found, search.min_neighbours, kGroupEps);
-  clipToImage(image.size(), found);
+  groupWindows(image.size(), search.min_neighbours, found);
   return kHaarDetected;
 }
 

@@ -55,9 +55,10 @@ void split(const cv::Mat& flat, const HaarLayout& l, int* out) {
 
 }  // namespace
 
-bool HaarIntegrals::plan(cv::Size largest) {
+bool HaarIntegrals::plan(cv::Size largest, bool squares) {
   const int64_t rows = int64_t{largest.height} + 1;
   const int64_t cols = int64_t{largest.width} + 1;
+  const int64_t images = squares ? 2 : 1;
   // Step 1: the integral's own columns.
   const int64_t stride1 = cols + kHaarLanePadding;
   const int64_t region1 = stride1 * rows + kHaarLanePadding;
@@ -65,10 +66,12 @@ bool HaarIntegrals::plan(cv::Size largest) {
   const int64_t stride2 = (cols + 1) / 2 + kHaarLanePadding;
   const int64_t plane2 = stride2 * rows + kHaarLanePadding;
   if (2 * region1 > kMaxInts || 4 * plane2 > kMaxInts) return false;
-  layouts_[0] = HaarLayout{static_cast<int>(stride1), 0, 0, static_cast<int>(region1)};
-  layouts_[1] = HaarLayout{static_cast<int>(stride2), 1, static_cast<int>(plane2), static_cast<int>(2 * plane2)};
-  plane_ints_[0] = static_cast<size_t>(2 * region1);
-  plane_ints_[1] = static_cast<size_t>(4 * plane2);
+  squares_ = squares;
+  layouts_[0] = HaarLayout{static_cast<int>(stride1), 0, 0, squares ? static_cast<int>(region1) : 0};
+  layouts_[1] = HaarLayout{static_cast<int>(stride2), 1, static_cast<int>(plane2),
+                           squares ? static_cast<int>(2 * plane2) : 0};
+  plane_ints_[0] = static_cast<size_t>(images * region1);
+  plane_ints_[1] = static_cast<size_t>(images * 2 * plane2);
   return true;
 }
 
@@ -83,25 +86,27 @@ bool HaarIntegrals::compute(const cv::Mat& image, cv::Size size, int step) {
   const HaarLayout& l = layout(step);
   ensure(planes_, plane_ints_[step == 2]);
   const cv::Size isize(size.width + 1, size.height + 1);
-  if (step != 2) {
-    const size_t row_bytes = static_cast<size_t>(l.stride) * sizeof(int);
-    cv::Mat sum(isize, CV_32SC1, planes_.data(), row_bytes);
-    cv::Mat sqsum(isize, CV_32SC1, planes_.data() + l.squares, row_bytes);
-    cv::integral(scaled, sum, sqsum, CV_32S, CV_32S);
-    return sum.data == reinterpret_cast<uint8_t*>(planes_.data()) &&
-           sqsum.data == reinterpret_cast<uint8_t*>(planes_.data() + l.squares);
-  }
+  if (step != 2) return integrate(scaled, isize, planes_.data(), static_cast<size_t>(l.stride), l.squares);
   const size_t area = static_cast<size_t>(isize.area());
-  ensure(flat_, 2 * area);
-  cv::Mat sum(isize, CV_32SC1, flat_.data());
-  cv::Mat sqsum(isize, CV_32SC1, flat_.data() + area);
-  cv::integral(scaled, sum, sqsum, CV_32S, CV_32S);
-  if (sum.data != reinterpret_cast<uint8_t*>(flat_.data()) ||
-      sqsum.data != reinterpret_cast<uint8_t*>(flat_.data() + area))
+  ensure(flat_, squares_ ? 2 * area : area);
+  if (!integrate(scaled, isize, flat_.data(), static_cast<size_t>(isize.width), static_cast<int>(area)))
     return false;
+  const cv::Mat sum(isize, CV_32SC1, flat_.data());
   split(sum, l, planes_.data());
-  split(sqsum, l, planes_.data() + l.squares);
+  if (squares_) split(cv::Mat(isize, CV_32SC1, flat_.data() + area), l, planes_.data() + l.squares);
   return true;
+}
+
+bool HaarIntegrals::integrate(const cv::Mat& scaled, cv::Size isize, int* out, size_t stride, int squares) const {
+  const size_t row_bytes = stride * sizeof(int);
+  cv::Mat sum(isize, CV_32SC1, out, row_bytes);
+  if (!squares_) {
+    cv::integral(scaled, sum, CV_32S);
+    return sum.data == reinterpret_cast<uint8_t*>(out);
+  }
+  cv::Mat sqsum(isize, CV_32SC1, out + squares, row_bytes);
+  cv::integral(scaled, sum, sqsum, CV_32S, CV_32S);
+  return sum.data == reinterpret_cast<uint8_t*>(out) && sqsum.data == reinterpret_cast<uint8_t*>(out + squares);
 }
 
 size_t HaarIntegrals::bytes() const {

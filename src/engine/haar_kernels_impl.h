@@ -1,6 +1,5 @@
 // What the per-instruction-set halves of haar_kernels.h share: the scalar
-// arithmetic of one window, and the replay of OpenCV's skips over a run of
-// lanes.
+// arithmetic of one window.
 #ifndef MORVIK_HAAR_KERNELS_IMPL_H_
 #define MORVIK_HAAR_KERNELS_IMPL_H_
 
@@ -8,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/cascade_skips.h"
 #include "engine/haar_kernels.h"
 
 namespace morvik {
@@ -48,27 +48,6 @@ inline bool passesStage(const HaarProgram& p, const HaarStage& stage, const int*
     sum += leaves[featureValue(*s, w, factor) < s->threshold];
   }
   return !(sum < stage.threshold);
-}
-
-// OpenCV's walk over `lanes` consecutive windows given, per lane, whether
-// the variance test passed (`ok`) and whether the first stage passed
-// (`pass`). `skip` carries "the next window is skipped" from one run of
-// lanes to the next. Returns the lanes visited that passed the first stage;
-// *visited gets every lane visited.
-inline uint32_t replaySkips(uint32_t ok, uint32_t pass, int lanes, bool& skip, uint32_t* visited) {
-  uint32_t live = 0, seen = 0;
-  uint32_t next_skipped = skip;
-  for (int k = 0; k < lanes; ++k) {
-    const uint32_t here = next_skipped ^ 1u;
-    const uint32_t okk = (ok >> k) & here;
-    const uint32_t passk = (pass >> k) & 1u;
-    seen |= here << k;
-    live |= (okk & passk) << k;
-    next_skipped = okk & (passk ^ 1u);
-  }
-  skip = next_skipped != 0;
-  *visited = seen;
-  return live;
 }
 
 #if defined(__AVX2__)

@@ -1,10 +1,12 @@
 // Frontal faces from an OpenCV cascade, kept only when both eyes are seen
-// (unless "find.eye_check" is 0).
+// (unless "find.eye_check" is 0). The cascades are searched by the
+// library's own evaluators when they serve the files (OpenCV's detections
+// in its single-threaded order, several times faster and on the calling
+// thread only), by OpenCV's classifier otherwise.
 #include <vector>
 
-#include <opencv2/objdetect.hpp>
-
 #include "models/cascade_loader.h"
+#include "models/cascade_model.h"
 #include "check.h"
 #include "analysis/eye_cascade.h"
 #include "image/image_convert.h"
@@ -20,17 +22,17 @@ int HaarFindFaceAlgo::findFaces(size_t, cv::Mat& image, std::vector<cv::Rect>& f
   if (scale_factor == 0) return -1;
 
   // Both models are looked up on every call, whichever this instance uses.
-  auto lbp = cachedModel<cv::CascadeClassifier>(
-      [](cv::CascadeClassifier& c) { return morvik::loadCascade(c, g_config.haar_face_path_default); });
-  auto haar = cachedModel<cv::CascadeClassifier>(
-      [](cv::CascadeClassifier& c) { return morvik::loadCascade(c, g_config.haar_face_path_default_alt); });
-  cv::CascadeClassifier* cascade = lbp_ ? lbp.get() : haar.get();
+  auto lbp = cachedModel<morvik::CascadeModel>(
+      [](morvik::CascadeModel& c) { return c.load(g_config.haar_face_path_default); });
+  auto haar = cachedModel<morvik::CascadeModel>(
+      [](morvik::CascadeModel& c) { return c.load(g_config.haar_face_path_default_alt); });
+  morvik::CascadeModel* cascade = lbp_ ? lbp.get() : haar.get();
   if (cascade == nullptr) return -3;
 
   std::vector<cv::Rect> candidates;
-  cascade->detectMultiScale(grey, candidates, scale_factor,
-                            g_config.haar_face_min_neighbours, 0, g_config.haar_face_min_face,
-                            cv::Size(image.cols, image.rows));
+  if (!cascade->detect(grey, candidates, scale_factor, g_config.haar_face_min_neighbours,
+                       g_config.haar_face_min_face, cv::Size(image.cols, image.rows)))
+    return -1;
   if (candidates.empty()) return -4;
 
   faces.clear();

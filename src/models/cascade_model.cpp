@@ -1,35 +1,63 @@
-// A cascade file for searching, with the library's evaluator when it serves
-// the file; see cascade_model.h.
+// A cascade file for searching, with the library's evaluators when one
+// serves the file; see cascade_model.h.
 #include "models/cascade_model.h"
 
 #include "engine/haar_detect.h"
+#include "engine/lbp_detect.h"
 #include "models/cascade_loader.h"
 
 namespace morvik {
+namespace {
+
+HaarSearch searchOf(double scale_factor, int min_neighbours, cv::Size min_size, cv::Size max_size) {
+  HaarSearch search;
+  search.scale_factor = scale_factor;
+  search.min_neighbours = min_neighbours;
+  search.min_size = min_size;
+  search.max_size = max_size;
+  return search;
+}
+
+}  // namespace
 
 bool CascadeModel::load(const std::string& path) {
-  own_ = loadHaarCascade(path, haar_) == kHaarLoaded;
-  if (own_) return true;
-  // Old-format, LBP, tree and tilted cascades, and files the own reader
-  // finds damaged: OpenCV decides, as it always has.
-  return loadCascade(opencv_, path);
+  evaluator_ = Evaluator::kNone;
+  if (loadHaarCascade(path, haar_) == kHaarLoaded) {
+    evaluator_ = Evaluator::kHaar;
+    return true;
+  }
+  const LbpLoadResult lbp = loadLbpCascade(path, lbp_);
+  if (lbp == kLbpLoaded) {
+    evaluator_ = Evaluator::kLbp;
+    return true;
+  }
+  // OpenCV's classifier would take such a file and read past its buffers.
+  if (lbp == kLbpDamaged) return false;
+  // Old-format, tree and tilted cascades, LBP files of other category
+  // counts, and Haar files the own reader finds damaged: OpenCV decides, as
+  // it always has.
+  if (!loadCascade(opencv_, path)) return false;
+  evaluator_ = Evaluator::kOpenCv;
+  return true;
 }
 
 bool CascadeModel::detect(const cv::Mat& grey, std::vector<cv::Rect>& found, double scale_factor, int min_neighbours,
                           cv::Size min_size, cv::Size max_size) {
   found.clear();
   if (grey.type() != CV_8UC1) return false;
-  if (own_) {
-    HaarSearch search;
-    search.scale_factor = scale_factor;
-    search.min_neighbours = min_neighbours;
-    search.min_size = min_size;
-    search.max_size = max_size;
-    return detectHaar(haar_, grey, search, found) == kHaarDetected;
+  const HaarSearch search = searchOf(scale_factor, min_neighbours, min_size, max_size);
+  switch (evaluator_) {
+    case Evaluator::kHaar:
+      return detectHaar(haar_, grey, search, found) == kHaarDetected;
+    case Evaluator::kLbp:
+      return detectLbp(lbp_, grey, search, found) == kHaarDetected;
+    case Evaluator::kOpenCv:
+      opencv_.detectMultiScale(grey, found, scale_factor, min_neighbours, 0, min_size, max_size);
+      return true;
+    case Evaluator::kNone:
+      break;
   }
-  if (opencv_.empty()) return false;
-  opencv_.detectMultiScale(grey, found, scale_factor, min_neighbours, 0, min_size, max_size);
-  return true;
+  return false;
 }
 
 }  // namespace morvik

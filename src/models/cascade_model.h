@@ -1,5 +1,6 @@
-// An OpenCV cascade file ready to search with: the library's own evaluator
-// (engine/haar_detect.h) when it serves the file, OpenCV's
+// An OpenCV cascade file ready to search with: the library's own evaluators
+// (engine/haar_detect.h for stump Haar cascades, engine/lbp_detect.h for
+// stump LBP cascades) when one serves the file, OpenCV's
 // cv::CascadeClassifier otherwise. Either way a search returns what
 // detectMultiScale returns for the file (in OpenCV's single-threaded order).
 #ifndef MORVIK_CASCADE_MODEL_H_
@@ -12,29 +13,36 @@
 #include <opencv2/objdetect.hpp>
 
 #include "engine/haar_cascade.h"
+#include "engine/lbp_cascade.h"
 
 namespace morvik {
 
 class CascadeModel {
  public:
-  // False when the file is missing or neither reader takes it; the model is
-  // empty then.
+  enum class Evaluator { kNone, kHaar, kLbp, kOpenCv };
+
+  // False when the file is missing, neither the own readers nor OpenCV's
+  // take it, or it is an LBP cascade that OpenCV would read outside its
+  // buffers for (lbp_cascade.h); the model is empty then.
   bool load(const std::string& path);
 
-  // Whether the library's own evaluator holds the cascade.
-  bool ownEvaluator() const { return own_; }
+  // Which evaluator holds the cascade.
+  Evaluator evaluator() const { return evaluator_; }
+  // Whether one of the library's own evaluators holds it.
+  bool ownEvaluator() const { return evaluator_ == Evaluator::kHaar || evaluator_ == Evaluator::kLbp; }
 
   // detectMultiScale(grey, found, scale_factor, min_neighbours, 0,
   // min_size, max_size) for an 8-bit grey image and a factor that
   // cascadeScaleFactor (cascade_loader.h) let through. False, with `found`
   // empty, when the search cannot run (no cascade, an image of another
-  // type, or one too large for the own evaluator's scratch memory).
+  // type, or one too large for the own evaluators' scratch memory).
   bool detect(const cv::Mat& grey, std::vector<cv::Rect>& found, double scale_factor, int min_neighbours,
               cv::Size min_size, cv::Size max_size);
 
  private:
-  bool own_ = false;
+  Evaluator evaluator_ = Evaluator::kNone;
   HaarCascade haar_;
+  LbpCascade lbp_;
   cv::CascadeClassifier opencv_;
 };
 

@@ -8,6 +8,7 @@
 #include "check.h"
 #include "engine/conv_scratch.h"
 #include "engine/haar_detect.h"
+#include "engine/lbp_detect.h"
 #include "morvik/morvik.h"
 
 pthread_mutex_t g_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
@@ -37,4 +38,5 @@ extern "C" void GlobalFree() {
   morvik::releaseDirectConvScratch();
   morvik::releaseFilterLaneScratch();
   morvik::releaseHaarScratch();
+  morvik::releaseLbpScratch();
 }

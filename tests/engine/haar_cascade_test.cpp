@@ -456,7 +456,7 @@ TEST(HaarCascadeFile, ModelFallsBackToOpenCvForWhatItRefuses) {
       {written("tilted_model.xml", edited(kLastFeatureEnd, "</rects></_><_><rects><_>2 2 4 4 -1.</_><_>3 3 2 2 "
                                                            "2.</_></rects><tilted>1</tilted></_></features>")),
        false, true},
-      {g_config.haar_face_path_default, false, true},  // LBP, other detections
+      {g_config.haar_face_path_default, true, true},  // LBP: the own LBP evaluator, other detections
       {"/nonexistent/eyes.xml", false, false},
       {written("outside_model.xml", edited(kFirstRect, "0 8 21 12 -1.</_>")), false, false},
   };
