@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+
+#include "models/opencv_cascade_check.h"
 
 namespace morvik {
 
 bool loadCascade(cv::CascadeClassifier& cascade, const std::string& path) {
-  // OpenCV logs its own error line for a file it cannot open; a missing
-  // model is reported by result code only.
-  if (!std::ifstream(path).is_open()) return false;
+  // OpenCV logs its own error line for a file it cannot open, and its
+  // reader crashes on some damaged ones (cascade_file.h) and misreads
+  // others (opencv_cascade_check.h); a missing or damaged model is reported
+  // by result code only.
+  if (!openCvMayReadCascade(path)) return false;
   try {
     return cascade.load(path) && !cascade.empty();
   } catch (const cv::Exception&) {

@@ -22,7 +22,8 @@ HaarSearch searchOf(double scale_factor, int min_neighbours, cv::Size min_size, 
 
 bool CascadeModel::load(const std::string& path) {
   evaluator_ = Evaluator::kNone;
-  if (loadHaarCascade(path, haar_) == kHaarLoaded) {
+  const HaarLoadResult haar = loadHaarCascade(path, haar_);
+  if (haar == kHaarLoaded) {
     evaluator_ = Evaluator::kHaar;
     return true;
   }
@@ -31,11 +32,12 @@ bool CascadeModel::load(const std::string& path) {
     evaluator_ = Evaluator::kLbp;
     return true;
   }
-  // OpenCV's classifier would take such a file and read past its buffers.
-  if (lbp == kLbpDamaged) return false;
-  // Old-format, tree and tilted cascades, LBP files of other category
-  // counts, and Haar files the own reader finds damaged: OpenCV decides, as
-  // it always has.
+  // Damaged files OpenCV's classifier either refuses too or takes and then
+  // reads past its buffers with (a feature index beyond the features, a
+  // rectangle outside the window).
+  if (haar == kHaarDamaged || lbp == kLbpDamaged) return false;
+  // Old-format, tree and tilted cascades and LBP files of other category
+  // counts: OpenCV decides, as it always has.
   if (!loadCascade(opencv_, path)) return false;
   evaluator_ = Evaluator::kOpenCv;
   return true;

@@ -22,8 +22,9 @@ class CascadeModel {
   enum class Evaluator { kNone, kHaar, kLbp, kOpenCv };
 
   // False when the file is missing, neither the own readers nor OpenCV's
-  // take it, or it is an LBP cascade that OpenCV would read outside its
-  // buffers for (lbp_cascade.h); the model is empty then.
+  // take it, or it is a Haar or LBP cascade the own readers find damaged
+  // (values out of range or missing), which OpenCV would read outside its
+  // buffers for; the model is empty then.
   bool load(const std::string& path);
 
   // Which evaluator holds the cascade.

@@ -7,6 +7,8 @@
 // OpenCV runs single-threaded here (see main below): with threads, the
 // order of its candidates, and so of its grouped rectangles, may change
 // from run to run.
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -22,12 +24,14 @@
 #include <opencv2/objdetect.hpp>
 
 #include "analysis/eye_cascade.h"
+#include "engine/cascade_file.h"
 #include "engine/haar_cascade.h"
 #include "engine/haar_detect.h"
 #include "engine/hog_test_images.h"
 #include "engine/haar_test_images.h"
 #include "models/cascade_loader.h"
 #include "models/cascade_model.h"
+#include "models/opencv_cascade_check.h"
 #include "morvik/config.h"
 #include "morvik/global_cache.h"
 #include "morvik/morvik.h"
@@ -401,7 +405,7 @@ TEST(HaarCascadeFile, RefusesFilesItDoesNotServe) {
                                               "            -0.77 0.68 0.1</leafValues>"))),
             morvik::kHaarNotServed);
   // A tilted feature, even one no stump uses.
-  EXPECT_EQ(loaded(written("tilted.xml", edited(kLastFeatureEnd, "</rects></_><_><rects><_>2 2 4 4 -1.</_><_>3 3 2 2 "
+  EXPECT_EQ(loaded(written("tilted.xml", edited(kLastFeatureEnd, "</rects></_><_><rects><_>6 2 4 4 -1.</_><_>7 3 2 2 "
                                                                  "2.</_></rects><tilted>1</tilted></_></features>"))),
             morvik::kHaarNotServed);
   EXPECT_EQ(loaded(written("categorical.xml",
@@ -423,6 +427,13 @@ TEST(HaarCascadeFile, RefusesMissingAndDamagedFiles) {
   EXPECT_EQ(loaded(written("noise.xml", std::string("\x89PNG\r\n\x1a\n\0\0garbage", 18))), morvik::kHaarUnreadable);
   const std::string text = fileText(g_config.haar_eye_path_default);
   EXPECT_EQ(loaded(written("cut.xml", text.substr(0, text.size() / 2))), morvik::kHaarUnreadable);
+  // OpenCV's XML reader follows a null pointer on a NUL byte in the text.
+  EXPECT_EQ(loaded(written("nul.xml", edited("<stageType>", std::string("<stage\0Type>", 12)))),
+            morvik::kHaarUnreadable);
+  // Larger than any cascade: not read at all (a sparse file, so cheap).
+  const std::string huge = written("huge.xml", text);
+  ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(morvik::kMaxCascadeFileBytes + 1)), 0);
+  EXPECT_EQ(loaded(huge), morvik::kHaarUnreadable);
   // Values OpenCV would index past its arrays with, or refuses itself.
   EXPECT_EQ(loaded(written("index.xml", edited(kFirstNode, "0 -1 99999 1.2963959574699402e-01</internalNodes>"))),
             morvik::kHaarDamaged);
@@ -442,6 +453,45 @@ TEST(HaarCascadeFile, RefusesMissingAndDamagedFiles) {
             morvik::kHaarDamaged);
 }
 
+// What goes to OpenCV's classifier is first held to what its evaluation
+// indexes with: sound trees and tilted features pass, the rest is refused.
+TEST(HaarCascadeFile, OpenCvIsGivenOnlyWhatItReadsSafely) {
+  using morvik::openCvMayReadCascade;
+  const std::string leaves = std::string(kFirstNode) +
+                             "\n          <leafValues>\n"
+                             "            -7.7304208278656006e-01 6.8350148200988770e-01</leafValues>";
+  const auto tree = [&](const std::string& nodes, const std::string& values) {
+    return edited(leaves, nodes + "</internalNodes>\n          <leafValues>\n            " + values + "</leafValues>");
+  };
+  const auto tilted = [&](const std::string& rects) {
+    return edited(kLastFeatureEnd, "</rects></_><_><rects>" + rects + "</rects><tilted>1</tilted></_></features>");
+  };
+  EXPECT_TRUE(openCvMayReadCascade(g_config.haar_eye_path_default));
+  EXPECT_TRUE(openCvMayReadCascade(g_config.haar_face_path_default));  // LBP
+  EXPECT_TRUE(openCvMayReadCascade(written("sound_tree.xml", tree("1 -1 0 0.1 -1 -2 1 0.05", "-0.77 0.68 0.1"))));
+  EXPECT_TRUE(openCvMayReadCascade(written("sound_tilted.xml", tilted("<_>6 2 4 4 -1.</_><_>7 3 2 2 2.</_>"))));
+
+  // Leaves that do not match the nodes shift every later tree's.
+  EXPECT_FALSE(openCvMayReadCascade(written("three_leaves.xml", tree("0 -1 0 0.1", "-0.77 0.68 0.1"))));
+  EXPECT_FALSE(openCvMayReadCascade(written("few_leaves.xml", tree("1 -1 0 0.1 -1 -2 1 0.05", "-0.77 0.68"))));
+  EXPECT_FALSE(openCvMayReadCascade(written("half_node.xml", tree("1 -1 0 0.1 -1 -2", "-0.77 0.68 0.1"))));
+  // A child beyond the tree, a leaf beyond the leaves, a loop.
+  EXPECT_FALSE(openCvMayReadCascade(written("far_child.xml", tree("2 -1 0 0.1 -1 -2 1 0.05", "-0.77 0.68 0.1"))));
+  EXPECT_FALSE(openCvMayReadCascade(written("far_leaf.xml", tree("1 -1 0 0.1 -1 -3 1 0.05", "-0.77 0.68 0.1"))));
+  EXPECT_FALSE(openCvMayReadCascade(written("loop.xml", tree("1 -1 0 0.1 1 -2 1 0.05", "-0.77 0.68 0.1"))));
+  EXPECT_FALSE(openCvMayReadCascade(written("feature.xml", tree("0 -1 9999 0.1", "-0.77 0.68"))));
+  // Rectangles outside the window, upright or tilted, and a fourth one.
+  EXPECT_FALSE(openCvMayReadCascade(written("tilted_left.xml", tilted("<_>2 2 4 4 -1.</_><_>3 3 2 2 2.</_>"))));
+  EXPECT_FALSE(openCvMayReadCascade(written("tilted_low.xml", tilted("<_>10 9 4 8 -1.</_>"))));
+  EXPECT_FALSE(openCvMayReadCascade(written("outside.xml", edited(kFirstRect, "0 8 21 12 -1.</_>"))));
+  EXPECT_FALSE(openCvMayReadCascade(
+      written("four.xml", edited(kFirstRect, "0 8 20 12 -1.</_><_>0 8 1 1 1.</_><_>0 8 1 1 1.</_>"))));
+  // Haar values taken as categories index past the subsets.
+  EXPECT_FALSE(openCvMayReadCascade(
+      written("categorical_haar.xml", edited("<maxCatCount>0</maxCatCount>", "<maxCatCount>256</maxCatCount>"))));
+  EXPECT_FALSE(openCvMayReadCascade("/nonexistent/eyes.xml"));
+}
+
 TEST(HaarCascadeFile, ModelFallsBackToOpenCvForWhatItRefuses) {
   const cv::Mat& image = eyeSearchImages()[1];
   const std::vector<cv::Rect> expected = opencvRects(eyes(), image, HaarSearch());
@@ -453,12 +503,21 @@ TEST(HaarCascadeFile, ModelFallsBackToOpenCvForWhatItRefuses) {
       {g_config.haar_eye_path_default, true, true},
       // OpenCV takes these, with the same detections: the unused tilted
       // feature only makes it compute a tilted integral too.
-      {written("tilted_model.xml", edited(kLastFeatureEnd, "</rects></_><_><rects><_>2 2 4 4 -1.</_><_>3 3 2 2 "
+      {written("tilted_model.xml", edited(kLastFeatureEnd, "</rects></_><_><rects><_>6 2 4 4 -1.</_><_>7 3 2 2 "
                                                            "2.</_></rects><tilted>1</tilted></_></features>")),
        false, true},
       {g_config.haar_face_path_default, true, true},  // LBP: the own LBP evaluator, other detections
       {"/nonexistent/eyes.xml", false, false},
       {written("outside_model.xml", edited(kFirstRect, "0 8 21 12 -1.</_>")), false, false},
+      // OpenCV loads these and then reads past its features, or crashes in
+      // its XML reader on the NUL byte.
+      {written("index_model.xml", edited(kFirstNode, "0 -1 9999 1.2963959574699402e-01</internalNodes>")), false,
+       false},
+      {written("rect_model.xml", edited(kFirstRect, "0 8 20 12 -1. 0 14 20 6</_>")), false, false},
+      {written("stump_leaves_model.xml",
+               edited("6.8350148200988770e-01</leafValues>", "6.8350148200988770e-01 0.5</leafValues>")),
+       false, false},
+      {written("nul_model.xml", edited("<stageType>", std::string("<stage\0Type>", 12))), false, false},
   };
   for (const Case& c : cases) {
     morvik::CascadeModel model;
@@ -541,7 +600,7 @@ TEST_F(EyesInfo, SameCodesAndPointsAsWithOpenCvsClassifier) {
   // The eye cascade with an unused tilted feature: the model keeps
   // OpenCV's classifier for it, which finds what it finds in the original.
   const std::string opencv_path =
-      written("eyes_opencv.xml", edited(kLastFeatureEnd, "</rects></_><_><rects><_>2 2 4 4 -1.</_><_>3 3 2 2 "
+      written("eyes_opencv.xml", edited(kLastFeatureEnd, "</rects></_><_><rects><_>6 2 4 4 -1.</_><_>7 3 2 2 "
                                                          "2.</_></rects><tilted>1</tilted></_></features>"));
   const std::vector<EyeResult> before = eyesOfAllFaces(opencv_path);
   const std::vector<EyeResult> now = eyesOfAllFaces(saved_);

@@ -83,7 +83,7 @@ const std::string& haarForOpenCv() {
   static const std::string path =
       written("haar_opencv.xml",
               replaced(fileText(g_config.haar_face_path_default_alt), "</rects></_></features>",
-                       "</rects></_><_><rects><_>2 2 4 4 -1.</_><_>3 3 2 2 2.</_></rects><tilted>1</tilted></_>"
+                       "</rects></_><_><rects><_>6 2 4 4 -1.</_><_>7 3 2 2 2.</_></rects><tilted>1</tilted></_>"
                        "</features>"));
   return path;
 }

@@ -4,8 +4,8 @@
 //
 // OUT_DIR/<target>/ receives small, valid inputs from which the fuzzers
 // mutate: shrunken test photographs in several encodings, option documents,
-// the shipped pico cascade and small ones made here, option calls, and
-// small landmark models.
+// the shipped pico cascade and small ones made here, option calls, small
+// landmark models, and small and shipped OpenCV cascades.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +20,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "engine/haar_cascade.h"
+#include "engine/lbp_cascade.h"
 #include "morvik/morvik.h"
 #include "morvik/morvik_c.h"
 
@@ -170,6 +172,69 @@ void landmarkSeeds(const std::string& dir) {
   }
 }
 
+// New-format cascade files around `features` and `stages`, of a small window
+// so that stumps see many windows of the fuzz image.
+std::string cascadeText(const char* type, int side, const std::string& params, const std::string& stages,
+                        const std::string& features) {
+  return std::string("<?xml version=\"1.0\"?>\n<opencv_storage>\n<cascade type_id=\"opencv-cascade-classifier\">") +
+         "<stageType>BOOST</stageType>\n  <featureType>" + type + "</featureType>\n  <height>" +
+         std::to_string(side) + "</height>\n  <width>" + std::to_string(side) +
+         "</width>\n  <stageParams>\n    <maxWeakCount>2</maxWeakCount></stageParams>\n  <featureParams>\n    " +
+         params + "</featureParams>\n  <stageNum>2</stageNum>\n  <stages>\n" + stages + "  </stages>\n  <features>\n" +
+         features + "  </features></cascade>\n</opencv_storage>\n";
+}
+
+std::string stump(const std::string& node, const char* leaves) {
+  return "        <_>\n          <internalNodes>\n            " + node +
+         "</internalNodes>\n          <leafValues>\n            " + leaves + "</leafValues></_>\n";
+}
+
+std::string stage(const char* threshold, const std::string& stumps) {
+  return "    <_>\n      <maxWeakCount>2</maxWeakCount>\n      <stageThreshold>" + std::string(threshold) +
+         "</stageThreshold>\n      <weakClassifiers>\n" + stumps + "      </weakClassifiers></_>\n";
+}
+
+// Small Haar and LBP cascades made here, one of each cut short, and the
+// shipped eye and LBP face cascades.
+void cascadeSeeds(const std::string& dir, const std::string& data_dir) {
+  const std::string haar = cascadeText(
+      "HAAR", 8, "<maxCatCount>0</maxCatCount>",
+      stage("-0.5", stump("0 -1 0 0.01", "-0.4 0.6") + stump("0 -1 1 -0.02", "0.5 -0.3")) +
+          stage("-1.0", stump("0 -1 2 0.0", "-0.2 0.7") + stump("0 -1 0 0.05", "0.3 -0.6")),
+      "    <_>\n      <rects>\n        <_>\n          0 0 8 4 -1.</_>\n        <_>\n          0 4 8 4 1.</_></rects></_>\n"
+      "    <_>\n      <rects>\n        <_>\n          1 1 6 6 -1.</_>\n        <_>\n          3 3 2 2 9.</_></rects></_>\n"
+      "    <_>\n      <rects>\n        <_>\n          0 0 6 8 -1.</_>\n        <_>\n          2 0 2 8 2.</_>\n"
+      "        <_>\n          4 0 2 8 1.</_></rects></_>\n");
+  const std::string lbp = cascadeText(
+      "LBP", 9, "<maxCatCount>256</maxCatCount>",
+      stage("-0.6", stump("0 -1 0 -67130709 -21569 -1426120013 -1275125205 -21585 -16385 587145899 -24005",
+                          "-0.65 0.89") +
+                        stump("0 -1 1 -163512766 -769593758 -10027009 -262145 -514457854 -193593353 -524289 -1",
+                              "-0.77 0.73")) +
+          stage("-0.3", stump("0 -1 1 0 0 0 0 -1 -1 -1 -1", "0.5 -0.5")),
+      "    <_>\n      <rect>\n        0 0 3 3</rect></_>\n    <_>\n      <rect>\n        2 1 2 2</rect></_>\n");
+  writeText(dir, "haar_small.xml", haar);
+  writeText(dir, "haar_cut.xml", haar.substr(0, haar.size() * 2 / 3));
+  writeText(dir, "lbp_small.xml", lbp);
+  // Seeds the readers refuse would leave the searches unfuzzed.
+  morvik::HaarCascade haar_cascade;
+  morvik::LbpCascade lbp_cascade;
+  if (morvik::loadHaarCascade(dir + "/haar_small.xml", haar_cascade) != morvik::kHaarLoaded ||
+      morvik::loadLbpCascade(dir + "/lbp_small.xml", lbp_cascade) != morvik::kLbpLoaded) {
+    std::fprintf(stderr, "the small cascade seeds do not load\n");
+    std::exit(1);
+  }
+  writeText(dir, "lbp_cut.xml", lbp.substr(0, lbp.size() / 2));
+  for (const char* name : {"haarcascade_eye.xml", "lbpcascade_frontalface.xml"}) {
+    const std::vector<uint8_t> shipped = readAll(data_dir + "/" + name);
+    if (shipped.empty()) {
+      std::fprintf(stderr, "cannot read %s/%s\n", data_dir.c_str(), name);
+      std::exit(1);
+    }
+    writeSeed(dir, name, shipped);
+  }
+}
+
 // Byte 0 picks the key, byte 1 the size and flags (see fuzz_options.cpp).
 void optionSeeds(const std::string& dir) {
   for (size_t i = 0; i < MvOptionCount(); ++i) {
@@ -230,6 +295,10 @@ int main(int argc, char** argv) {
   optionSeeds(out + "/fuzz_options");
   landmarkSeeds(out + "/fuzz_landmark_model");
   geometrySeeds(out + "/fuzz_pixel_geometry");
+  // The shipped cascades lie beside the pico cascade in the data directory.
+  const std::string pico = argv[4];
+  const size_t slash = pico.find_last_of('/');
+  cascadeSeeds(out + "/fuzz_cascade_file", slash == std::string::npos ? "." : pico.substr(0, slash));
   std::printf("%d seeds written under %s\n", g_written, out.c_str());
   return 0;
 }
