@@ -18,8 +18,8 @@
 #include <opencv2/objdetect.hpp>
 
 #include "analysis/eye_cascade.h"
-#include "engine/haar_detect.h"
-#include "engine/lbp_detect.h"
+#include "engine/cascade/haar_detect.h"
+#include "engine/cascade/lbp_detect.h"
 #include "models/cascade_loader.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"

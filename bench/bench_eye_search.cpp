@@ -16,8 +16,8 @@
 #include <opencv2/objdetect.hpp>
 
 #include "analysis/eye_cascade.h"
-#include "engine/haar_detect.h"
-#include "engine/haar_test_images.h"
+#include "engine/cascade/haar_detect.h"
+#include "engine/cascade/haar_test_images.h"
 #include "image/image_convert.h"
 #include "morvik/config.h"
 

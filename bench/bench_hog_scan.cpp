@@ -11,11 +11,11 @@
 #include <dlib/opencv/cv_image.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "engine/hog_detection.h"
-#include "engine/hog_features.h"
-#include "engine/hog_filters.h"
-#include "engine/hog_pyramid.h"
-#include "engine/hog_test_images.h"
+#include "engine/hog/hog_detection.h"
+#include "engine/hog/hog_features.h"
+#include "engine/hog/hog_filters.h"
+#include "engine/hog/hog_pyramid.h"
+#include "engine/hog/hog_test_images.h"
 #include "morvik/config.h"
 #include "morvik/image.h"
 

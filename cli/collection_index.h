@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "index_file.h"
+#include "photo_records.h"
 #include "morvik/collection.h"
 #include "status.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "index_file.h"
+#include "photo_records.h"
 #include "status.h"
 
 namespace cli {

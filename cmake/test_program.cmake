@@ -1,9 +1,9 @@
-# One GoogleTest program from tests/SUBSYSTEM/NAME.cpp, linked against the
-# library's objects so that internal functions are reachable, with the
-# shared test support and the paths the tests read from.
+# One GoogleTest program from tests/SUBSYSTEM/NAME.cpp (or a folder below
+# it), linked against the library's objects so that internal functions are
+# reachable, with the shared test support and the paths the tests read from.
 function(morvik_add_test_program test_name)
   set(tests_dir ${PROJECT_SOURCE_DIR}/tests)
-  file(GLOB test_source ${tests_dir}/*/${test_name}.cpp)
+  file(GLOB_RECURSE test_source ${tests_dir}/${test_name}.cpp)
   list(LENGTH test_source found)
   if(NOT found EQUAL 1)
     message(FATAL_ERROR "test program ${test_name}: expected one tests/*/${test_name}.cpp, found '${test_source}'")

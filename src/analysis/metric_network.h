@@ -9,9 +9,9 @@
 
 #include <dlib/dnn.h>
 
-#include "engine/fused_epilogue.h"
-#include "engine/pooling.h"
-#include "engine/tiled_conv.h"
+#include "engine/cnn/fused_epilogue.h"
+#include "engine/cnn/pooling.h"
+#include "engine/cnn/tiled_conv.h"
 
 namespace morvik {
 namespace metric {

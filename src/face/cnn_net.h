@@ -18,9 +18,9 @@
 #include "morvik/config.h"
 #include "morvik/global_cache.h"
 #include "models/model_file.h"
-#include "engine/fused_epilogue.h"
-#include "engine/pyramid_input.h"
-#include "engine/tiled_conv.h"
+#include "engine/cnn/fused_epilogue.h"
+#include "engine/cnn/pyramid_input.h"
+#include "engine/cnn/tiled_conv.h"
 
 namespace morvik {
 namespace cnn {

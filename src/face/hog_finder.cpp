@@ -9,7 +9,7 @@
 #include "check.h"
 #include "face/detections.h"
 #include "face/frontal_faces_model.h"
-#include "engine/hog_detection.h"
+#include "engine/hog/hog_detection.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"
 #include "engine/parallel.h"

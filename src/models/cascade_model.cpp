@@ -2,8 +2,8 @@
 // serves the file; see cascade_model.h.
 #include "models/cascade_model.h"
 
-#include "engine/haar_detect.h"
-#include "engine/lbp_detect.h"
+#include "engine/cascade/haar_detect.h"
+#include "engine/cascade/lbp_detect.h"
 #include "models/cascade_loader.h"
 
 namespace morvik {

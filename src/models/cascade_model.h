@@ -12,8 +12,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "engine/haar_cascade.h"
-#include "engine/lbp_cascade.h"
+#include "engine/cascade/haar_cascade.h"
+#include "engine/cascade/lbp_cascade.h"
 
 namespace morvik {
 

@@ -6,9 +6,9 @@
 #include <system_error>
 
 #include "check.h"
-#include "engine/conv_scratch.h"
-#include "engine/haar_detect.h"
-#include "engine/lbp_detect.h"
+#include "engine/cnn/conv_scratch.h"
+#include "engine/cascade/haar_detect.h"
+#include "engine/cascade/lbp_detect.h"
 #include "morvik/morvik.h"
 
 pthread_mutex_t g_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;

@@ -9,7 +9,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "engine/cascade_file.h"
+#include "engine/cascade/cascade_file.h"
 
 namespace morvik {
 namespace {

@@ -21,8 +21,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "engine/haar_detect.h"
-#include "engine/lbp_detect.h"
+#include "engine/cascade/haar_detect.h"
+#include "engine/cascade/lbp_detect.h"
 #include "models/cascade_model.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"

@@ -11,10 +11,10 @@
 
 #include <opencv2/core.hpp>
 
-#include "engine/haar_cascade.h"
-#include "engine/haar_detect.h"
-#include "engine/lbp_cascade.h"
-#include "engine/lbp_detect.h"
+#include "engine/cascade/haar_cascade.h"
+#include "engine/cascade/haar_detect.h"
+#include "engine/cascade/lbp_cascade.h"
+#include "engine/cascade/lbp_detect.h"
 #include "fuzz_support.h"
 #include "models/cascade_model.h"
 

@@ -20,8 +20,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "engine/haar_cascade.h"
-#include "engine/lbp_cascade.h"
+#include "engine/cascade/haar_cascade.h"
+#include "engine/cascade/lbp_cascade.h"
 #include "morvik/morvik.h"
 #include "morvik/morvik_c.h"
 
