@@ -7,6 +7,8 @@
 
 #include "finding.h"
 #include "morvik/morvik.h"
+// After morvik.h, so that the shared entry points keep their C++ declarations.
+#include "morvik/morvik_c.h"
 #include "option_values.h"
 
 namespace cli {
@@ -90,6 +92,27 @@ Status parseReal(const std::string& text, const std::string& what, double& value
   return okStatus();
 }
 
+namespace {
+
+// The library's table of finder names, which the Python package reads too.
+bool finderBits(const std::string& name, int& bits) {
+  const char* known = nullptr;
+  for (size_t i = 0; MvFinderName(i, &known, &bits) == MV_OK; ++i) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string finderNames() {
+  std::string names;
+  const char* name = nullptr;
+  int bits = 0;
+  for (size_t i = 0; MvFinderName(i, &name, &bits) == MV_OK; ++i) names += (i ? ", " : "") + std::string(name);
+  return names;
+}
+
 Status parseAlgo(const std::string& text, uint8_t& algo) {
   if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
     long long number = 0;
@@ -97,20 +120,17 @@ Status parseAlgo(const std::string& text, uint8_t& algo) {
     if (status.ok()) algo = static_cast<uint8_t>(number);
     return status;
   }
-  static const std::map<std::string, uint8_t> names = {
-      {"lbp", mv::FindLBP},  {"haar", mv::FindHaar}, {"hog", mv::FindDlib},      {"dlib", mv::FindDlib},
-      {"cnn", mv::FindCNN},  {"pico", mv::FindPico}, {"confirm", mv::FindConfirm}};
   uint8_t bits = 0;
   size_t start = 0;
   while (start <= text.size()) {
     const size_t end = text.find_first_of("+,", start);
     const std::string name = text.substr(start, end == std::string::npos ? end : end - start);
-    auto it = names.find(name);
-    if (it == names.end()) {
-      return failure(MV_INVALID_ARGS, "--algo: unknown finder '" + name +
-                                          "' (use a number or lbp, haar, hog, cnn, pico, confirm)");
+    int finder = 0;
+    if (!finderBits(name, finder)) {
+      return failure(MV_INVALID_ARGS, "--algo: unknown finder '" + name + "' (use a number or " +
+                                          finderNames() + ")");
     }
-    bits |= it->second;
+    bits |= static_cast<uint8_t>(finder);
     if (end == std::string::npos) break;
     start = end + 1;
   }

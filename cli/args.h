@@ -48,8 +48,10 @@ Status parseInteger(const std::string& text, const std::string& what, long long 
 Status parseReal(const std::string& text, const std::string& what, double& value);
 
 // A finder selection: a number (decimal or 0x hex, 1 to 255) or finder names
-// joined by '+' or ',' (lbp, haar, hog, cnn, pico, confirm).
+// joined by '+' or ',' (the library's table, MvFinderName).
 Status parseAlgo(const std::string& text, uint8_t& algo);
+// "lbp, haar, hog, ...": the names parseAlgo takes.
+std::string finderNames();
 
 // Reads the common --algo and --max flags, with their defaults.
 Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces);

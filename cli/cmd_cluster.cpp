@@ -6,12 +6,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "args.h"
 #include "collection_index.h"
 #include "commands.h"
+#include "index_check.h"
 #include "contact_sheet.h"
 #include "json.h"
 
@@ -32,6 +34,7 @@ struct Progress {
     static_cast<Progress*>(self)->show(done, total);
   }
   void show(uint64_t done, uint64_t total) {
+    if (!terminal && !verbose()) return;
     const uint64_t tenth = total == 0 ? 10 : done * 10 / total;
     if (terminal) {
       std::fprintf(stderr, "\r\033[K%s [%llu/%llu]", stage, static_cast<unsigned long long>(done),
@@ -64,6 +67,20 @@ std::string clustersJson(const std::vector<std::vector<IndexedFace>>& clusters) 
   return out + "]\n";
 }
 
+// Photos moved or deleted since they were indexed show as grey tiles on
+// the contact sheets: say which.
+void reportMissing(const std::vector<IndexedFace>& faces) {
+  std::set<std::string> missing;
+  std::error_code ec;
+  for (const IndexedFace& face : faces) {
+    if (!fs::exists(face.photo, ec)) missing.insert(face.photo);
+  }
+  for (const std::string& photo : missing) {
+    std::cerr << "morvik: " << photo << ": indexed photo missing (moved or deleted since it was indexed); "
+              << "its faces are grey tiles\n";
+  }
+}
+
 std::string sheetName(size_t cluster) {
   char name[32];
   std::snprintf(name, sizeof(name), "cluster_%04zu.png", cluster + 1);
@@ -87,6 +104,11 @@ int runCluster(int argc, char** argv, int first) {
     return exitStatus(status.code);
   }
   const std::string& index_path = args.positional[0];
+  status = checkIndexFile(index_path);
+  if (!status.ok()) {
+    report(index_path, status);
+    return exitStatus(status.code);
+  }
   const fs::path out_dir = args.value("--out");
   std::error_code ec;
   fs::create_directories(out_dir, ec);
@@ -118,6 +140,7 @@ int runCluster(int argc, char** argv, int first) {
     report(index_path, status);
     return exitStatus(status.code);
   }
+  reportMissing(faces);
   std::vector<std::vector<IndexedFace>> clusters(groups);
   for (size_t i = 0; i < n; ++i) clusters[labels[i]].push_back(std::move(faces[i]));
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "args.h"
 #include "commands.h"
@@ -20,10 +21,28 @@ std::string fixed(double value, int decimals) {
   return buffer;
 }
 
+void writeFace(Json& json, const char* key, const std::string& photo, const mv::Rectangle& r) {
+  json.key(key).beginObject().key("photo").value(photo).key("rect").beginObject();
+  json.key("x").value(r.x).key("y").value(r.y).key("w").value(r.w).key("h").value(r.h);
+  json.endObject().endObject();
+}
+
+// {"a": {"photo", "rect"}, "b": {...}, "distance", "threshold", "same_person"}
+std::string compareJson(const std::vector<std::string>& photos, const mv::Rectangle& a, const mv::Rectangle& b,
+                        double distance, double threshold) {
+  Json json;
+  json.beginObject();
+  writeFace(json, "a", photos[0], a);
+  writeFace(json, "b", photos[1], b);
+  json.key("distance").value(distance).key("threshold").value(threshold);
+  json.key("same_person").value(distance < threshold).endObject();
+  return json.text();
+}
+
 }  // namespace
 
 int runCompare(int argc, char** argv, int first) {
-  ArgGrammar grammar{{"--algo", "--threshold"}, {"--best"}, 2, 2};
+  ArgGrammar grammar{{"--algo", "--threshold"}, {"--best", "--json"}, 2, 2};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
@@ -66,6 +85,11 @@ int runCompare(int argc, char** argv, int first) {
       closest = j;
     }
   }
+  const bool same = d < threshold;
+  if (args.has("--json")) {
+    std::cout << compareJson(args.positional, faces[0].front().rect, faces[1][closest].rect, d, threshold) << "\n";
+    return 0;
+  }
   std::cout << "A: " << args.positional[0] << "  (largest face " << rectText(faces[0].front().rect)
             << ")\n";
   std::cout << "B: " << args.positional[1] << "  (";
@@ -76,7 +100,6 @@ int runCompare(int argc, char** argv, int first) {
     std::cout << "largest face ";
   }
   std::cout << rectText(faces[1][closest].rect) << ")\n";
-  const bool same = d < threshold;
   std::cout << "distance " << fixed(d, 4) << (same ? " < " : " >= ") << shortest(threshold) << ": "
             << (same ? "same person" : "different people") << "\n";
   return 0;

@@ -36,7 +36,10 @@ bool looksLikePhoto(const fs::path& path) {
 Status listPhotos(const std::string& dir, std::vector<std::string>& photos) {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) return failure(MV_INVALID_ARGS, "not a folder");
-  fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
+  // Absolute paths, so that search and cluster find the photos from any
+  // working folder.
+  fs::recursive_directory_iterator it(fs::absolute(dir, ec).lexically_normal(),
+                                      fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (it->is_regular_file(ec) && looksLikePhoto(it->path())) photos.push_back(it->path().string());
   }
@@ -50,6 +53,7 @@ class Progress {
  public:
   explicit Progress(size_t total) : total_(total), terminal_(isatty(STDERR_FILENO) == 1) {}
   void show(size_t done, const std::string& photo) {
+    if (!terminal_ && !verbose()) return;
     std::fprintf(stderr, terminal_ ? "\r\033[K[%zu/%zu] %s" : "[%zu/%zu] %s\n", done, total_, photo.c_str());
     std::fflush(stderr);
   }

@@ -1,4 +1,4 @@
-// morvik options [KEY [VALUE]] and morvik version.
+// morvik options [KEY] and morvik version.
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -11,9 +11,16 @@
 namespace cli {
 
 int runOptions(int argc, char** argv, int first) {
-  ArgGrammar grammar{{}, {}, 0, 2};
+  ArgGrammar grammar{{}, {}, 0, 1};
   Args args;
   Status status = parseArgs(argc, argv, first, grammar, args);
+  // A value set here would last for this run only, which ends at once.
+  if (!status.ok() && args.positional.size() == 2) {
+    status = failure(MV_INVALID_ARGS, "options are read here, not set: set " + args.positional[0] +
+                                          " for one run with -o " + args.positional[0] + "=" + args.positional[1] +
+                                          ", for every run in the configuration file that MORVIK_CONFIG names "
+                                          "(default /usr/share/morvik/config.json)");
+  }
   if (!status.ok()) {
     report("options", status);
     return exitStatus(status.code);
@@ -33,13 +40,12 @@ int runOptions(int argc, char** argv, int first) {
   OptionInfo option;
   std::string text;
   status = findOption(args.positional[0], option);
-  if (status.ok() && args.positional.size() == 2) status = writeOption(option, args.positional[1]);
   if (status.ok()) status = readOption(option, text);
   if (!status.ok()) {
     report("options", status);
     return exitStatus(status.code);
   }
-  std::cout << (args.positional.size() == 2 ? option.key + " = " + text : text) << "\n";
+  std::cout << text << "\n";
   return 0;
 }
 

@@ -2,14 +2,18 @@
 // through the nearest-neighbour index beside the JSON lines.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "args.h"
 #include "collection_index.h"
 #include "commands.h"
+#include "index_check.h"
 #include "finding.h"
+#include "json.h"
 #include "records.h"
 
 namespace cli {
@@ -18,10 +22,78 @@ namespace {
 constexpr long long kDefaultTop = 5;
 constexpr double kSamePerson = 0.6;
 
+struct Match {
+  double distance;
+  IndexedFace face;
+};
+
+struct SearchResult {
+  std::string photo;
+  mv::Rectangle query;
+  size_t indexed_faces;
+  size_t indexed_photos;
+  std::vector<Match> matches;
+};
+
+bool photoExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+void printSearch(const SearchResult& r, const std::string& structure, double query_ms) {
+  char timing[96];
+  std::snprintf(timing, sizeof(timing), " (%s index, query %.2f ms)", structure.c_str(), query_ms);
+  std::cout << r.photo << "  (largest face " << rectText(r.query) << ") against " << r.indexed_faces
+            << " faces of " << r.indexed_photos << " photos" << timing << "\n";
+  for (size_t i = 0; i < r.matches.size(); ++i) {
+    const Match& m = r.matches[i];
+    char head[64];
+    std::snprintf(head, sizeof(head), "%3zu  %.4f  ", i + 1, m.distance);
+    std::cout << head << m.face.photo << "  face #" << m.face.face_number << " " << rectText(m.face.data.rect)
+              << (m.distance < kSamePerson ? "  same person" : "")
+              << (photoExists(m.face.photo) ? "" : "  (photo missing)") << "\n";
+  }
+}
+
+void writeRect(Json& json, const mv::Rectangle& r) {
+  json.beginObject().key("x").value(r.x).key("y").value(r.y).key("w").value(r.w).key("h").value(r.h);
+  json.endObject();
+}
+
+std::string searchJson(const SearchResult& r) {
+  Json json;
+  json.beginObject().key("photo").value(r.photo).key("rect");
+  writeRect(json, r.query);
+  json.key("indexed_faces").value(static_cast<int64_t>(r.indexed_faces));
+  json.key("indexed_photos").value(static_cast<int64_t>(r.indexed_photos));
+  json.key("matches").beginArray();
+  for (const Match& m : r.matches) {
+    json.beginObject().key("distance").value(m.distance).key("photo").value(m.face.photo);
+    json.key("face").value(static_cast<int64_t>(m.face.face_number)).key("rect");
+    writeRect(json, m.face.data.rect);
+    json.key("same_person").value(m.distance < kSamePerson);
+    json.key("missing").value(!photoExists(m.face.photo));
+    json.endObject();
+  }
+  json.endArray().endObject();
+  return json.text();
+}
+
+// Photos moved or deleted since they were indexed, named once each.
+void reportMissing(const SearchResult& r) {
+  std::set<std::string> missing;
+  for (const Match& m : r.matches) {
+    if (!photoExists(m.face.photo)) missing.insert(m.face.photo);
+  }
+  for (const std::string& photo : missing) {
+    std::cerr << "morvik: " << photo << ": indexed photo missing (moved or deleted since it was indexed)\n";
+  }
+}
+
 }  // namespace
 
 int runSearch(int argc, char** argv, int first) {
-  ArgGrammar grammar{{"--top", "--algo", "--threshold"}, {"--exact"}, 2, 2};
+  ArgGrammar grammar{{"--top", "--algo", "--threshold"}, {"--exact", "--json"}, 2, 2};
   Args args;
   uint8_t algo = 0;
   size_t max_faces = 0;
@@ -39,6 +111,11 @@ int runSearch(int argc, char** argv, int first) {
   }
   const std::string& index_path = args.positional[0];
   const std::string& photo = args.positional[1];
+  status = checkIndexFile(index_path);
+  if (!status.ok()) {
+    report(index_path, status);
+    return exitStatus(status.code);
+  }
   Collection collection;
   status = openCollection(index_path, CollectionRequest{}, collection);
   if (!status.ok()) {
@@ -86,18 +163,14 @@ int runSearch(int argc, char** argv, int first) {
     return exitStatus(status.code);
   }
 
-  char timing[96];
-  std::snprintf(timing, sizeof(timing), " (%s index, query %.2f ms)", structureName(collection).c_str(),
-                query_ms);
-  std::cout << photo << "  (largest face " << rectText(query.rect) << ") against " << collection.faces.size()
-            << " faces of " << collection.photos << " photos" << timing << "\n";
-  for (size_t i = 0; i < shown; ++i) {
-    const double distance = neighbors[i].distance;
-    char head[64];
-    std::snprintf(head, sizeof(head), "%3zu  %.4f  ", i + 1, distance);
-    std::cout << head << faces[i].photo << "  face #" << faces[i].face_number << " "
-              << rectText(faces[i].data.rect) << (distance < kSamePerson ? "  same person" : "") << "\n";
+  SearchResult result{photo, query.rect, collection.faces.size(), collection.photos, {}};
+  for (size_t i = 0; i < shown; ++i) result.matches.push_back({neighbors[i].distance, std::move(faces[i])});
+  if (args.has("--json")) {
+    std::cout << searchJson(result) << "\n";
+  } else {
+    printSearch(result, structureName(collection), query_ms);
   }
+  reportMissing(result);
   return 0;
 }
 

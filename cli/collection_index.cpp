@@ -95,7 +95,7 @@ Status addLines(const std::string& jsonl, uint64_t from, Collection& c, uint64_t
     c.faces.push_back({face.line_offset, static_cast<uint32_t>(face.face_number)});
   }
   // A million faces take a minute or two: say what is going on.
-  if (contents.faces.size() >= kLargeBatch) {
+  if (contents.faces.size() >= kLargeBatch && verbose()) {
     std::cerr << "morvik: " << collectionIndexPath(jsonl) << ": indexing " << contents.faces.size() << " faces\n";
   }
   const int rc = MvIndexAdd(c.index(), vectors.data(), contents.faces.size());
@@ -156,7 +156,10 @@ Status repolicy(int policy, Collection& c) {
   return okStatus();
 }
 
-void note(const std::string& path, const std::string& text) { std::cerr << "morvik: " << path << ": " << text << "\n"; }
+// What was done to the index file, for --verbose.
+void note(const std::string& path, const std::string& text) {
+  if (verbose()) std::cerr << "morvik: " << path << ": " << text << "\n";
+}
 
 }  // namespace
 

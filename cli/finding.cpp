@@ -29,6 +29,21 @@ Status guarded(Body body) {
 
 Status fromCode(int code) { return code == MV_OK ? okStatus() : failure(code, ""); }
 
+// Names the decoded-size limit when the header shows the image is over it.
+std::string whyNotDecoded(const std::vector<unsigned char>& bytes) {
+  uint64_t width = 0, height = 0;
+  int32_t limit = 0;
+  if (MvPeekImageSize(bytes.data(), bytes.size(), &width, &height) == MV_OK &&
+      GetOption("image.max_decoded_pixels", &limit, sizeof(limit)) == MV_OK && limit > 0 &&
+      (width > static_cast<uint64_t>(limit) || height > static_cast<uint64_t>(limit) ||
+       width * height > static_cast<uint64_t>(limit))) {
+    return std::to_string(width) + "x" + std::to_string(height) + " image (" + std::to_string(width * height) +
+           " pixels) over the decode limit image.max_decoded_pixels = " + std::to_string(limit) +
+           " (raise it with -o image.max_decoded_pixels=N, up to 1073741824)";
+  }
+  return "not an image that can be decoded";
+}
+
 }  // namespace
 
 Status readPhoto(const std::string& path, cv::Mat& image) {
@@ -42,7 +57,7 @@ Status readPhoto(const std::string& path, cv::Mat& image) {
   // The library's decoder, so that its limit on decoded sizes holds here too.
   MvImage decoded{};
   if (MvDecodeImage(bytes.data(), bytes.size(), &decoded) != MV_OK) {
-    return failure(MV_PARSE_IMAGE, "not an image that can be decoded");
+    return failure(MV_PARSE_IMAGE, whyNotDecoded(bytes));
   }
   image = cv::Mat(decoded.height, decoded.width, CV_8UC3, const_cast<void*>(decoded.pixels), decoded.stride).clone();
   MvReleaseImage(&decoded);

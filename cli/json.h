@@ -38,7 +38,10 @@ class Json {
   bool after_key_ = false;
 };
 
-// `text` as a quoted JSON string.
+// `text` as a quoted JSON string. Bytes that are not part of a UTF-8
+// sequence (file names may hold any bytes) are written as the escapes
+// \udc80 to \udcff, Python's "surrogateescape" form: os.fsencode() of the
+// decoded string, or this tool's own reader, gives the original bytes back.
 std::string quoted(std::string_view text);
 
 // Shortest round-trip decimal forms; non-finite values become null.

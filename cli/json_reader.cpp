@@ -242,7 +242,13 @@ bool JsonLine::text(uint32_t node, std::string& value) const {
           code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
           i += 6;
         }
-        appendUtf8(code, value);
+        // U+DC80 to U+DCFF alone stand for a byte that was not UTF-8 (see
+        // quoted() in json.h): the byte itself, as the file name held it.
+        if (code >= 0xDC80 && code <= 0xDCFF) {
+          value += static_cast<char>(code - 0xDC00);
+        } else {
+          appendUtf8(code, value);
+        }
         break;
       }
       default: value += e;  // " \ /

@@ -23,9 +23,12 @@ Status fromCode(int code, const std::string& key) {
 
 Status parseValue(const OptionInfo& option, const std::string& text, long long& integer, double& real) {
   switch (option.type) {
-    case MV_OPTION_INT:
-      return parseInteger(text, option.key, std::numeric_limits<int32_t>::min(),
-                          std::numeric_limits<int32_t>::max(), integer);
+    case MV_OPTION_INT: {
+      // The library's own range, so that a refusal says what is allowed.
+      int64_t min = std::numeric_limits<int32_t>::min(), max = std::numeric_limits<int32_t>::max();
+      MvGetOptionRange(option.key.c_str(), &min, &max);
+      return parseInteger(text, option.key, min, max, integer);
+    }
     case MV_OPTION_FLOAT: {
       Status status = parseReal(text, option.key, real);
       if (status.ok() && (real > std::numeric_limits<float>::max() || real < -std::numeric_limits<float>::max())) {
@@ -110,7 +113,13 @@ Status writeOption(const OptionInfo& option, const std::string& text) {
   switch (option.type) {
     case MV_OPTION_INT: {
       int32_t value = static_cast<int32_t>(integer);
-      return fromCode(SetOption(key, &value, sizeof(value)), option.key);
+      const int rc = SetOption(key, &value, sizeof(value));
+      int64_t min = 0, max = 0;
+      if (rc == MV_INVALID_ARGS && MvGetOptionRange(key, &min, &max) == MV_OK) {
+        return failure(rc, option.key + " takes a whole number from " + std::to_string(min) + " to " +
+                               std::to_string(max) + ", not " + text);
+      }
+      return fromCode(rc, option.key);
     }
     case MV_OPTION_FLOAT: {
       float value = static_cast<float>(real);

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "morvik/morvik.h"
+#include "morvik/morvik_c.h"
 
 namespace cli {
 
@@ -16,6 +17,24 @@ std::string describe(const Status& status) {
 
 void report(const std::string& subject, const Status& status) {
   std::cerr << "morvik: " << (subject.empty() ? "" : subject + ": ") << describe(status) << "\n";
+}
+
+namespace {
+bool& verboseFlag() {
+  static bool on = [] {
+    const char* env = std::getenv("MORVIK_LOG");
+    return env != nullptr && std::string(env) != "0";
+  }();
+  return on;
+}
+}  // namespace
+
+bool verbose() { return verboseFlag(); }
+void setVerbose(bool on) {
+  verboseFlag() = on;
+  MvSetLogging(on ? 1 : 0);
+  // The Dask workers that `index --workers` starts log as this process does.
+  setenv("MORVIK_LOG", on ? "1" : "0", 1);
 }
 
 int exitStatus(int code) {

@@ -23,6 +23,12 @@ std::string describe(const Status& status);
 // Writes "morvik: SUBJECT: <describe(status)>" to stderr.
 void report(const std::string& subject, const Status& status);
 
+// Whether the user asked for progress and the library's log lines
+// (--verbose, or MORVIK_LOG=1 in the environment); the tool is quiet on
+// stderr otherwise, but for failures.
+bool verbose();
+void setVerbose(bool on);
+
 // The process exit status for a result code: 0 for success, otherwise the
 // code's magnitude (1 for invalid arguments, 2 for an unreadable image, 4 for
 // an image without faces, ...).

@@ -18,6 +18,8 @@ packages=(build-essential cmake pkg-config ccache libopencv-dev libdlib-dev libb
           python3 python3-numpy dpkg-dev file
           # the Python package: pip installs into venvs, the Dask indexer
           python3-venv python3-pip python3-setuptools python3-dask python3-distributed
+          # PIL images given to the Python package, in its tests
+          python3-pil
           # clang with its sanitizer and libFuzzer runtimes: the instrumented
           # builds that scripts/test.sh makes beside the normal one
           clang libclang-rt-dev)

@@ -207,6 +207,30 @@ MORVIK_API void MvReleaseImage(MvImage* image);
  * key text is a constant of the library. -11 past the last option. */
 MORVIK_API int MvGetOptionInfo(size_t index, const char** name, int* type);
 MORVIK_API size_t MvOptionCount(void);
+/* The whole numbers an int option takes, from `min` to `max`. -11 for an
+ * unknown key, -12 for an option that does not hold a whole number. */
+MORVIK_API int MvGetOptionRange(const char* name, int64_t* min, int64_t* max);
+
+/* The finders by name: finder number `index` (0, 1, ... until -1) is the name
+ * `name` (a constant of the library, e.g. "hog") for the bits `bits` of
+ * MvFindFaceAlgoType. Tools join names with '+' ("hog+cnn"). */
+MORVIK_API int MvFinderName(size_t index, const char** name, int* bits);
+
+/* The dimensions an encoded image declares in its header, read without
+ * decoding it (for saying why a decode was refused, e.g. over
+ * "image.max_decoded_pixels"). -2 when the header is not one the library
+ * reads. */
+MORVIK_API int MvPeekImageSize(const void* bytes, size_t length, uint64_t* width, uint64_t* height);
+
+/* The library's log lines ("Loading config ..." and the other lines of the
+ * configuration loader, the eye search's "All points are filtered for
+ * image") are written by default. MORVIK_LOG=0 in the environment when the
+ * library is loaded silences them from the start, including the start-up
+ * load of the configuration; MvSetLogging switches them at any later time.
+ * Failures to read the configuration file are reported either way. */
+MORVIK_API void MvSetLogging(int enabled);
+/* 1 when the log lines are written, else 0. */
+MORVIK_API int MvGetLogging(void);
 
 #ifdef __cplusplus
 }  /* extern "C" */

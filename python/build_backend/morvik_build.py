@@ -6,7 +6,10 @@ version and the folder of the installed library the package is for.
 That folder is, in order: MORVIK_LIBDIR at build time, the libdir of the
 installed morvik.pc (pkg-config), or /usr/local/lib (the library's default
 install prefix). The version is the library's: PKG-INFO in an sdist, else
-the project() version of the library's CMakeLists.txt beside this folder.
+MORVIK_VERSION, else the one of the installed morvik.pc (pkg-config), else
+the version the library itself reports (the file MORVIK_LIBRARY names, or
+libmorvik.so.3 from the dynamic loader), so that a copy of this folder alone
+installs.
 """
 
 import base64
@@ -34,22 +37,50 @@ def version():
     if os.path.exists(pkg_info):
         with open(pkg_info, encoding="utf-8") as f:
             return re.search(r"^Version: (\S+)$", f.read(), re.M).group(1)
-    with open(os.path.join(_ROOT, "..", "CMakeLists.txt"), encoding="utf-8") as f:
-        return re.search(r"project\(morvik VERSION (\S+)", f.read()).group(1)
+    named = os.environ.get("MORVIK_VERSION")
+    if named:
+        return named
+    if not os.environ.get("MORVIK_LIBRARY"):
+        found = _pkg_config("--modversion")
+        if found:
+            return found
+    return _library_version()
+
+
+def _pkg_config(*args):
+    try:
+        found = subprocess.run(["pkg-config", *args, "morvik"], capture_output=True, text=True,
+                               check=False)
+    except OSError:
+        return None
+    return found.stdout.strip() if found.returncode == 0 and found.stdout.strip() else None
+
+
+def _library_version():
+    """major.minor of the library the package will load."""
+    import ctypes
+    path = os.environ.get("MORVIK_LIBRARY") or "libmorvik.so.3"
+    env_log = os.environ.get("MORVIK_LOG")
+    os.environ["MORVIK_LOG"] = env_log or "0"  # no start-up log lines in pip's output
+    try:
+        lib = ctypes.CDLL(path)
+    except OSError as e:
+        raise RuntimeError("the morvik package takes its version from the library, and found "
+                           "none: install libmorvik (its morvik.pc), or set MORVIK_LIBRARY to "
+                           "libmorvik.so.3 or MORVIK_VERSION (%s)" % e) from None
+    finally:
+        if env_log is None:
+            del os.environ["MORVIK_LOG"]
+    major, minor, build = ctypes.c_uint16(), ctypes.c_uint16(), ctypes.c_uint32()
+    lib.GetVersion(ctypes.byref(major), ctypes.byref(minor), ctypes.byref(build))
+    return "%d.%d" % (major.value, minor.value)
 
 
 def library_folder():
     named = os.environ.get("MORVIK_LIBDIR")
     if named:
         return named
-    try:
-        found = subprocess.run(["pkg-config", "--variable=libdir", "morvik"], capture_output=True,
-                               text=True, check=False)
-        if found.returncode == 0 and found.stdout.strip():
-            return found.stdout.strip()
-    except OSError:
-        pass
-    return "/usr/local/lib"
+    return _pkg_config("--variable=libdir") or "/usr/local/lib"
 
 
 def _metadata():
@@ -77,7 +108,7 @@ def _build_info():
 def _package_files():
     base = os.path.join(_ROOT, _PACKAGE)
     for name in sorted(os.listdir(base)):
-        if name.endswith(".py") and name != "_build_info.py":
+        if (name.endswith(".py") or name == "py.typed") and name != "_build_info.py":
             yield _PACKAGE + "/" + name, os.path.join(base, name)
 
 

@@ -71,11 +71,25 @@ def _candidates():
     return candidates
 
 
+def _load_quietly(path):
+    """The library loaded without its start-up log lines on stderr, unless
+    MORVIK_LOG is set: the library reads MORVIK_LOG=0 while it is being
+    loaded, and the variable is taken back afterwards so that programs this
+    process starts are not silenced by it."""
+    if "MORVIK_LOG" in os.environ:
+        return ctypes.CDLL(path)
+    os.environ["MORVIK_LOG"] = "0"
+    try:
+        return ctypes.CDLL(path)
+    finally:
+        del os.environ["MORVIK_LOG"]
+
+
 def _load():
     tried = []
     for where, path in _candidates():
         try:
-            return ctypes.CDLL(path)
+            return _load_quietly(path)
         except OSError as e:
             tried.append("%s: %s (%s)" % (where, path, e))
     raise ImportError("morvik cannot load its shared library; tried\n  " + "\n  ".join(tried) +
@@ -103,6 +117,13 @@ def _declare(lib):
         "MvDecodeImage": (c_int, [c_void_p, c_size_t, ctypes.POINTER(Image)]),
         "MvReleaseImage": (None, [ctypes.POINTER(Image)]),
         "MvOptionCount": (c_size_t, []),
+        "MvGetOptionRange": (c_int, [ctypes.c_char_p, ctypes.POINTER(ctypes.c_int64),
+                                     ctypes.POINTER(ctypes.c_int64)]),
+        "MvFinderName": (c_int, [c_size_t, ctypes.POINTER(ctypes.c_char_p), ctypes.POINTER(c_int)]),
+        "MvPeekImageSize": (c_int, [c_void_p, c_size_t, ctypes.POINTER(ctypes.c_uint64),
+                                    ctypes.POINTER(ctypes.c_uint64)]),
+        "MvSetLogging": (None, [c_int]),
+        "MvGetLogging": (c_int, []),
         "MvGetOptionInfo": (c_int, [c_size_t, ctypes.POINTER(ctypes.c_char_p),
                                     ctypes.POINTER(c_int)]),
     }

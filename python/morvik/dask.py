@@ -53,10 +53,12 @@ class _Progress:
         self.total, self.done = total, 0
         self.enabled = enabled
         self.terminal = enabled and sys.stderr.isatty()
+        # Lines for logs only when asked for (the tool's --verbose, MORVIK_LOG=1).
+        self.lines = self.terminal or (enabled and os.environ.get("MORVIK_LOG", "0") != "0")
 
     def show(self, photo):
         self.done += 1
-        if self.enabled:
+        if self.lines:
             text = "[%d/%d] %s" % (self.done, self.total, photo)
             sys.stderr.write("\r\033[K" + text if self.terminal else text + "\n")
             sys.stderr.flush()

@@ -1,9 +1,13 @@
-"""The one exception type of the package."""
+"""The exceptions of the package."""
+
+from __future__ import annotations
 
 from . import _native
 
+NO_FACE = -4
 
-def result_message(code):
+
+def result_message(code: int) -> str:
     """The library's fixed English message for a result code."""
     return _native.lib.GetResult(code).decode("ascii")
 
@@ -16,7 +20,7 @@ class MorvikError(Exception):
     what was being done, when known.
     """
 
-    def __init__(self, code, detail=""):
+    def __init__(self, code: int, detail: str = "") -> None:
         self.code = code
         self.message = result_message(code)
         self.detail = detail
@@ -24,7 +28,17 @@ class MorvikError(Exception):
         super().__init__(text + ": " + detail if detail else text)
 
 
-def check(code, detail=""):
-    """Raises MorvikError for a non-zero result code."""
+class NoFaceError(MorvikError):
+    """A photo without a face where one was needed (code -4); `detail` names
+    the photo when it came from a file."""
+
+    def __init__(self, detail: str = "") -> None:
+        super().__init__(NO_FACE, detail)
+
+
+def check(code: int, detail: str = "") -> None:
+    """Raises MorvikError (NoFaceError for -4) for a non-zero result code."""
+    if code == NO_FACE:
+        raise NoFaceError(detail)
     if code != 0:
         raise MorvikError(code, detail)

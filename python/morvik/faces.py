@@ -1,24 +1,62 @@
 """Finding faces, describing them and comparing their descriptors.
 
-Images are file paths, encoded image bytes or NumPy arrays (see
-images.pixels_of); only arrays need NumPy.
+Images are file paths, encoded image bytes, NumPy arrays or PIL images (see
+images.pixels_of); only arrays need NumPy. An array's channels are read in
+`channel_order`: "BGR" by default (OpenCV's order, as cv2.imread and
+morvik.load_image give them) or "RGB" (PIL's, matplotlib's,
+face_recognition's), in any case.
 """
+
+from __future__ import annotations
 
 import array
 import contextlib
 import ctypes
 import math
 from dataclasses import dataclass, field
+from typing import Any, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 from . import _native, _numpy
-from .errors import MorvikError, check
-from .images import pixels_of
+from .errors import MorvikError, NoFaceError, check
+from .images import pixels_of, source_name
 from .options import options
 
 # Finder bits, combined with |.
 FIND_LBP, FIND_HAAR, FIND_HOG, FIND_CNN, FIND_PICO, FIND_CONFIRM = 0x02, 0x04, 0x08, 0x10, 0x20, 0x40
 # HOG first, the CNN detector only when HOG finds nothing.
 FIND_DEFAULT = FIND_HOG | FIND_CNN
+
+#: A finder selection: bits (FIND_HOG | FIND_CNN) or the command line's names
+#: joined by '+' or ',' ("hog", "cnn", "hog+cnn", ...; see finder_names()).
+Algo = Union[int, str]
+
+
+def finder_names() -> dict:
+    """{name: bits} of every finder name, from the library's table (the one
+    the command line's --algo reads)."""
+    names = {}
+    index = 0
+    name, bits = ctypes.c_char_p(), ctypes.c_int()
+    while _native.lib.MvFinderName(index, ctypes.byref(name), ctypes.byref(bits)) == 0:
+        names[name.value.decode("ascii")] = bits.value
+        index += 1
+    return names
+
+
+def finder_bits(algo: Algo) -> int:
+    """The finder bit set of `algo`: bits as they are, or names joined by '+'
+    or ',' ("hog+cnn"); MorvikError -1 for an unknown name."""
+    if not isinstance(algo, str):
+        return algo
+    known = finder_names()
+    bits = 0
+    for name in algo.replace(",", "+").split("+"):
+        key = name.strip().lower()
+        if key not in known:
+            raise MorvikError(-1, "unknown finder %r (use finder bits or %s)"
+                              % (name, ", ".join(known)))
+        bits |= known[key]
+    return bits
 
 
 @dataclass(frozen=True)
@@ -29,11 +67,33 @@ class Face:
     eye position is known. from_shape tells that the eyes came from the
     landmark shape rather than the eye detector.
     """
-    rect: tuple
-    left_eye: tuple = (0, 0)
-    right_eye: tuple = (0, 0)
+    rect: Tuple[int, int, int, int]
+    left_eye: Tuple[int, int] = (0, 0)
+    right_eye: Tuple[int, int] = (0, 0)
     from_shape: bool = False
     angle: float = 0.0
+
+    @property
+    def location(self) -> Tuple[int, int, int, int]:
+        """The rectangle as (top, right, bottom, left), face_recognition's
+        order; right and bottom are one past the last pixel, so
+        image[top:bottom, left:right] is the face (once clipped)."""
+        x, y, w, h = self.rect
+        return y, x + w, y + h, x
+
+    def clipped(self, width: int, height: int) -> "Face":
+        """The face with its rectangle cut to an image of width x height.
+
+        A rectangle may reach past the image's edges (a face cut by the
+        frame): image[y:y+h, x:x+w] with a negative x or y is then empty or
+        wrong. The eyes stay as they are. The rectangle is (x, y, 0, 0) when
+        nothing of it is inside the image.
+        """
+        x, y, w, h = self.rect
+        left, top = min(max(x, 0), width), min(max(y, 0), height)
+        right, bottom = max(min(x + w, width), left), max(min(y + h, height), top)
+        return Face((left, top, right - left, bottom - top), self.left_eye, self.right_eye,
+                    self.from_shape, self.angle)
 
 
 @dataclass(frozen=True)
@@ -44,18 +104,18 @@ class Description:
     vector: array.array = field(repr=False)
 
     @property
-    def descriptor(self):
+    def descriptor(self) -> Any:
         np = _numpy.require("Description.descriptor (a NumPy array)")
         return np.frombuffer(self.vector, dtype=np.float32).copy()
 
 
-def _from_c(face):
+def _from_c(face: _native.Face) -> Face:
     return Face((face.rect.x, face.rect.y, face.rect.w, face.rect.h),
                 (face.left_eye.x, face.left_eye.y), (face.right_eye.x, face.right_eye.y),
                 bool(face.from_shape), float(face.angle))
 
 
-def _to_c(face):
+def _to_c(face: Face) -> _native.Face:
     if not isinstance(face, Face):
         raise MorvikError(-1, "faces must be morvik.Face records, not %s" % type(face).__name__)
     c = _native.Face()
@@ -67,7 +127,7 @@ def _to_c(face):
     return c
 
 
-def find_in_pixels(pixels, algo, max_faces):
+def find_in_pixels(pixels: _native.Image, algo: int, max_faces: int) -> List[_native.Face]:
     """The _native.Face records of a decoded image, largest first."""
     found = (_native.Face * max_faces)()
     size = ctypes.c_size_t(max_faces)
@@ -75,7 +135,8 @@ def find_in_pixels(pixels, algo, max_faces):
     return found[:size.value]
 
 
-def describe_in_pixels(pixels, c_faces):
+def describe_in_pixels(pixels: _native.Image,
+                       c_faces: List[_native.Face]) -> List[_native.FaceData]:
     """The _native.FaceData records of the given faces, in order."""
     known = (_native.Face * max(len(c_faces), 1))(*c_faces)
     data = (_native.FaceData * max(len(c_faces), 1))()
@@ -85,11 +146,13 @@ def describe_in_pixels(pixels, c_faces):
     return data[:size.value]
 
 
-def _check_finding(algo, max_faces):
+def _check_finding(algo: Algo, max_faces: int) -> int:
+    bits = finder_bits(algo)
     if not isinstance(max_faces, int) or max_faces < 1:
         raise MorvikError(-1, "max_faces must be a positive integer")
-    if not isinstance(algo, int) or not 0 <= algo <= 255:
-        raise MorvikError(-1, "algo must be a finder bit set from 0 to 255")
+    if not isinstance(bits, int) or not 0 <= bits <= 255:
+        raise MorvikError(-1, "algo must be finder names or a finder bit set from 0 to 255")
+    return bits
 
 
 # What thorough=True sets for the call, as the command line's --thorough.
@@ -97,7 +160,7 @@ _THOROUGH = {"find.all_members": 1, "find.eye_check": 0}
 
 
 @contextlib.contextmanager
-def _finding_options(thorough):
+def _finding_options(thorough: bool) -> Iterator[None]:
     """The options of a thorough search for the duration of one call.
 
     Options are process-wide: set them this way only while no other thread
@@ -116,32 +179,51 @@ def _finding_options(thorough):
             options[key] = value
 
 
-def find_faces(image, algo=FIND_DEFAULT, max_faces=64, channel_order="BGR", thorough=False):
-    """The faces of an image, largest first.
+def _found(pixels: _native.Image, bits: int, max_faces: int, thorough: bool) -> List[Face]:
+    """The faces of decoded pixels; [] when there is none."""
+    with _finding_options(thorough):
+        try:
+            return [_from_c(f) for f in find_in_pixels(pixels, bits, max_faces)]
+        except NoFaceError:
+            return []
 
-    thorough=True runs every selected finder at each of its scales and merges
-    their faces, the cascades without the eye check: more small faces, at
-    several times the time. Raises MorvikError with code -4 when the image
-    has no face.
+
+def find_faces(image: Any, algo: Algo = FIND_DEFAULT, max_faces: int = 64,
+               channel_order: str = "BGR", thorough: bool = False) -> List[Face]:
+    """The faces of an image, largest first; [] when it has none.
+
+    `image` is a file path, encoded bytes, a PIL image or a NumPy array whose
+    channels are in `channel_order`: "BGR" (the default, OpenCV's order, as
+    cv2.imread and morvik.load_image give them) or "RGB" (PIL's, matplotlib's,
+    face_recognition's), in any case. `algo` is finder bits or names
+    ("hog", "cnn", "hog+cnn", ...; default "hog+cnn": the CNN only when HOG
+    finds nothing). thorough=True runs every selected finder at each of its
+    scales and merges their faces, the cascades without the eye check: more
+    small faces, at several times the time. Rectangles may reach past the
+    image's edges: see Face.clipped.
     """
-    _check_finding(algo, max_faces)
-    with pixels_of(image, channel_order) as pixels, _finding_options(thorough):
-        return [_from_c(f) for f in find_in_pixels(pixels, algo, max_faces)]
+    bits = _check_finding(algo, max_faces)
+    with pixels_of(image, channel_order) as pixels:
+        return _found(pixels, bits, max_faces, thorough)
 
 
-def describe(image, faces=None, algo=FIND_DEFAULT, channel_order="BGR", max_faces=64, thorough=False):
+def describe(image: Any, faces: Optional[Iterable[Face]] = None, algo: Algo = FIND_DEFAULT,
+             channel_order: str = "BGR", max_faces: int = 64,
+             thorough: bool = False) -> List[Description]:
     """Descriptors of the given faces, or of the faces found in the image.
 
-    Faces whose eyes are both (0, 0) have their eyes located first. Returns
-    one Description per face, in order, with the rectangle and eyes used.
+    `image` and `channel_order` ("BGR" by default, OpenCV's order; "RGB" for
+    PIL's, any case) are as for find_faces. Faces whose eyes are both (0, 0)
+    have their eyes located first. Returns one Description per face, in
+    order, with the rectangle and eyes used; [] when there are no faces.
     thorough is as for find_faces, when the faces are found here.
     """
     with pixels_of(image, channel_order) as pixels:
         if faces is None:
-            _check_finding(algo, max_faces)
-            with _finding_options(thorough):
-                faces = [_from_c(f) for f in find_in_pixels(pixels, algo, max_faces)]
+            faces = _found(pixels, _check_finding(algo, max_faces), max_faces, thorough)
         faces = list(faces)
+        if not faces:
+            return []
         data = describe_in_pixels(pixels, [_to_c(f) for f in faces])
     result = []
     for d, given in zip(data, faces):
@@ -151,7 +233,11 @@ def describe(image, faces=None, algo=FIND_DEFAULT, channel_order="BGR", max_face
     return result
 
 
-def _descriptor(value):
+#: A descriptor: a Description, a NumPy array or a sequence of 128 numbers.
+DescriptorLike = Union[Description, Sequence[float], Any]
+
+
+def _descriptor(value: DescriptorLike) -> array.array:
     """`value` as a flat float32 buffer: a Description, a NumPy array or any
     sequence of numbers."""
     if isinstance(value, Description):
@@ -173,7 +259,7 @@ def _descriptor(value):
         raise MorvikError(-1, "a descriptor must be a flat sequence of numbers") from None
 
 
-def compare(a, b):
+def compare(a: DescriptorLike, b: DescriptorLike) -> float:
     """Euclidean distance of two descriptors (Description, NumPy array or
     128 numbers). Under 0.6 the faces are usually the same person.
     """
@@ -191,10 +277,56 @@ def compare(a, b):
     return distance.value
 
 
-def compare_photos(photo_a, photo_b, algo=FIND_DEFAULT):
+def _rows(known: Any) -> List[DescriptorLike]:
+    """The descriptors of `known`: a sequence of descriptors, or a 2-D
+    array with one per row."""
+    if _numpy.is_array(known):
+        if known.ndim == 1 and known.size == 0:
+            return []
+        if known.ndim != 2:
+            raise MorvikError(-1, "known descriptors must be a 2-D array, one descriptor per row")
+        return list(known)
+    if isinstance(known, (str, bytes, Description)):
+        raise MorvikError(-1, "known descriptors must be a sequence of descriptors")
+    return list(known)
+
+
+def distances(known: Any, descriptor: DescriptorLike) -> List[float]:
+    """The distance of `descriptor` to each of the `known` descriptors (a
+    list of Description records, arrays or number sequences, or a 2-D array
+    with one per row), in their order; [] when there are none. Under 0.6 is
+    usually the same person (face_recognition's face_distance)."""
+    rows = _rows(known)
+    if not rows:
+        return []
+    if _numpy.is_array(descriptor) or _numpy.is_array(known):
+        np = _numpy.require("descriptors given as arrays")
+        query = np.frombuffer(_descriptor(descriptor), dtype=np.float32).astype(np.float64)
+        matrix = np.stack([np.frombuffer(_descriptor(r), dtype=np.float32) for r in rows])
+        if matrix.shape[1] != query.shape[0]:
+            raise MorvikError(-1, "descriptors of %d and %d values" % (matrix.shape[1], query.shape[0]))
+        if not np.all(np.isfinite(matrix)) or not np.all(np.isfinite(query)):
+            raise MorvikError(-1, "a descriptor holds a value that is not finite")
+        return np.linalg.norm(matrix.astype(np.float64) - query, axis=1).tolist()
+    return [compare(row, descriptor) for row in rows]
+
+
+def matches(known: Any, descriptor: DescriptorLike, tolerance: float = 0.6) -> List[bool]:
+    """For each of the `known` descriptors, whether `descriptor` is closer to
+    it than `tolerance` (face_recognition's compare_faces)."""
+    return [d < tolerance for d in distances(known, descriptor)]
+
+
+def compare_photos(photo_a: Any, photo_b: Any, algo: Algo = FIND_DEFAULT,
+                   channel_order: str = "BGR") -> float:
     """Distance between the largest faces of two photos (paths, encoded
-    bytes or arrays), as `morvik compare` gives it. -4 when either has no
-    face."""
-    first = describe(photo_a, algo=algo, max_faces=1)
-    second = describe(photo_b, algo=algo, max_faces=1)
-    return compare(first[0], second[0])
+    bytes, PIL images or arrays in `channel_order`, "BGR" by default), as
+    `morvik compare` gives it. NoFaceError (a MorvikError, code -4) naming
+    the photo when either has no face."""
+    largest = []
+    for photo in (photo_a, photo_b):
+        described = describe(photo, algo=algo, max_faces=1, channel_order=channel_order)
+        if not described:
+            raise NoFaceError("%s: no face to compare" % source_name(photo))
+        largest.append(described[0])
+    return compare(largest[0], largest[1])

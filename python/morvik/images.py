@@ -1,9 +1,21 @@
-"""Images for the library: NumPy arrays seen as pixel buffers, and encoded
-images (a file path or the file's bytes) decoded by the library itself."""
+"""Images for the library: NumPy arrays and PIL images seen as pixel
+buffers, and encoded images (a file path or the file's bytes) decoded by the
+library itself.
+
+Arrays carry no colour order of their own: `channel_order` says it, "BGR"
+(the default, as OpenCV's cv2.imread and morvik.load_image give them) or
+"RGB" (as PIL, matplotlib, imageio and face_recognition give them), in any
+case. An RGB array read as BGR still gives faces, but descriptors a few
+tenths away from the right ones. PIL images carry their mode and need no
+channel_order.
+"""
+
+from __future__ import annotations
 
 import contextlib
 import ctypes
 import os
+from typing import Any, Iterator, Tuple, Union
 
 from . import _native, _numpy
 from .errors import MorvikError, check
@@ -13,29 +25,67 @@ _FORMATS = {
     (3, "BGR"): _native.PIXELS_BGR, (3, "RGB"): _native.PIXELS_RGB,
     (4, "BGR"): _native.PIXELS_BGRA, (4, "RGB"): _native.PIXELS_RGBA,
 }
+# PIL modes read as they are; any other mode is converted to RGB first.
+_PIL_MODES = {"L": (1, _native.PIXELS_GRAY), "RGB": (3, _native.PIXELS_RGB),
+              "RGBA": (4, _native.PIXELS_RGBA)}
 _INT32_MAX = 2**31 - 1
 _ENCODED = (bytes, bytearray, memoryview)
 
+#: An image as the functions of this package take it: a file path, encoded
+#: image bytes, a NumPy array (with its channel_order) or a PIL image.
+ImageSource = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, Any]
 
-def as_pixels(image, channel_order="BGR"):
-    """An _native.Image describing `image`, and the array it points into.
 
-    `image` is an 8-bit array of shape (height, width) for grey, or
-    (height, width, channels) with 1, 3 or 4 channels in `channel_order`
-    ("BGR", as OpenCV stores them, or "RGB"; alpha comes last). Rows may be
-    strided; pixels within a row must not be, or the array is copied. Keep
-    the returned array alive while the library reads the pixels.
+def channel_order_of(channel_order: str) -> str:
+    """"BGR" or "RGB" for `channel_order` in any case; MorvikError -1 else."""
+    order = channel_order.upper() if isinstance(channel_order, str) else None
+    if order not in ("BGR", "RGB"):
+        raise MorvikError(-1, "channel_order must be 'BGR' (OpenCV's order, the default) or 'RGB' "
+                          "(PIL's, matplotlib's), in any case, not %r" % (channel_order,))
+    return order
+
+
+def is_pil_image(image: Any) -> bool:
+    """Whether `image` is a PIL image, without importing PIL for it."""
+    return type(image).__module__.startswith("PIL.") and hasattr(image, "tobytes") \
+        and hasattr(image, "mode")
+
+
+def pil_pixels(image: Any) -> Tuple[_native.Image, bytes]:
+    """An _native.Image of a PIL image, converted by its mode, and the bytes
+    it points into."""
+    if image.mode not in _PIL_MODES:
+        image = image.convert("RGB")
+    channels, layout = _PIL_MODES[image.mode]
+    width, height = image.size
+    if width == 0 or height == 0:
+        raise MorvikError(-1, "the image is empty")
+    data = image.tobytes()
+    buffer = ctypes.create_string_buffer(data, len(data))
+    return _native.Image(ctypes.addressof(buffer), width, height, width * channels, layout), buffer
+
+
+def as_pixels(image: Any, channel_order: str = "BGR") -> Tuple[_native.Image, Any]:
+    """An _native.Image describing `image`, and the object it points into.
+
+    `image` is a PIL image, or an 8-bit array of shape (height, width) for
+    grey, or (height, width, channels) with 1, 3 or 4 channels in
+    `channel_order` ("BGR", as OpenCV stores them, or "RGB"; alpha comes
+    last). Rows may be strided; pixels within a row must not be, or the array
+    is copied. Keep the returned object alive while the library reads the
+    pixels.
     """
-    if channel_order not in ("BGR", "RGB"):
-        raise MorvikError(-1, "channel_order must be 'BGR' or 'RGB', not %r" % (channel_order,))
+    order = channel_order_of(channel_order)
+    if is_pil_image(image):
+        return pil_pixels(image)
     if not _numpy.is_array(image):
-        raise MorvikError(-1, "the image must be a file path, encoded image bytes or a NumPy "
-                          "array, not %s" % type(image).__name__)
+        raise MorvikError(-1, "the image must be a file path, encoded image bytes, a NumPy "
+                          "array or a PIL image, not %s" % type(image).__name__)
     np = _numpy.require("an image given as an array")
     if image.dtype != np.uint8:
         raise MorvikError(-1, "the image must hold 8-bit pixels (uint8), not %s" % image.dtype)
     channels = 1 if image.ndim == 2 else image.shape[2] if image.ndim == 3 else 0
-    if (channels, channel_order) not in _FORMATS:
+    if (channels, order) not in _FORMATS:
         raise MorvikError(-1, "the image must have shape (h, w) or (h, w, 1|3|4), not %s"
                           % (image.shape,))
     height, width = image.shape[:2]
@@ -50,11 +100,11 @@ def as_pixels(image, channel_order="BGR"):
     if not packed_row or image.strides[0] < width * channels:
         image = np.ascontiguousarray(image)
     pixels = _native.Image(image.ctypes.data, width, height, image.strides[0],
-                           _FORMATS[(channels, channel_order)])
+                           _FORMATS[(channels, order)])
     return pixels, image
 
 
-def read_file(path):
+def read_file(path: Union[str, "os.PathLike[str]"]) -> bytes:
     """The bytes of an image file; MorvikError -2 with the reason (the same
     words as the command-line tool) when there are none to decode."""
     path = os.fspath(path)
@@ -72,33 +122,58 @@ def read_file(path):
     return data
 
 
+def _why_not_decoded(data: bytes) -> str:
+    """The decode limit, with the image's size, when the header shows the
+    image is over it (the words of the command-line tool)."""
+    width, height = ctypes.c_uint64(), ctypes.c_uint64()
+    limit = ctypes.c_int32()
+    if _native.lib.MvPeekImageSize(data, len(data), ctypes.byref(width), ctypes.byref(height)) == 0 \
+            and _native.lib.GetOption(b"image.max_decoded_pixels", ctypes.byref(limit), 4) == 0:
+        w, h, cap = width.value, height.value, limit.value
+        if cap > 0 and (w > cap or h > cap or w * h > cap):
+            return ("%dx%d image (%d pixels) over the decode limit image.max_decoded_pixels = %d "
+                    "(raise it with morvik.options['image.max_decoded_pixels'], up to 1073741824)"
+                    % (w, h, w * h, cap))
+    return "not an image that can be decoded"
+
+
 @contextlib.contextmanager
-def decoded(data):
+def decoded(data: Union[bytes, bytearray, memoryview]) -> Iterator[_native.Image]:
     """Encoded image bytes decoded into library-owned BGR pixels."""
     if len(data) == 0:
         raise MorvikError(-2, "no bytes")
+    data = bytes(data)
     image = _native.Image()
-    code = _native.lib.MvDecodeImage(bytes(data), len(data), ctypes.byref(image))
-    check(code, "not an image that can be decoded" if code == -2 else "")
+    code = _native.lib.MvDecodeImage(data, len(data), ctypes.byref(image))
+    check(code, _why_not_decoded(data) if code == -2 else "")
     try:
         yield image
     finally:
         _native.lib.MvReleaseImage(ctypes.byref(image))
 
 
-def is_encoded(source):
+def is_encoded(source: Any) -> bool:
     """Whether `source` is a file path or encoded bytes rather than pixels."""
     return isinstance(source, (str, os.PathLike) + _ENCODED)
 
 
+def source_name(source: Any) -> str:
+    """How messages name an image: its path, or what kind of object it is."""
+    if isinstance(source, (str, os.PathLike)):
+        return os.fsdecode(source)
+    return "the image (%s)" % type(source).__name__
+
+
 @contextlib.contextmanager
-def pixels_of(source, channel_order="BGR"):
-    """The _native.Image of a file path, encoded bytes or an array, valid
-    inside the `with` block."""
+def pixels_of(source: Any, channel_order: str = "BGR") -> Iterator[_native.Image]:
+    """The _native.Image of a file path, encoded bytes, an array or a PIL
+    image, valid inside the `with` block. `channel_order` ("BGR" by default,
+    or "RGB", any case) is the order of an array's channels."""
     if not is_encoded(source):
         pixels, _keep = as_pixels(source, channel_order)
         yield pixels
         return
+    channel_order_of(channel_order)
     if isinstance(source, _ENCODED):
         data = source
     else:
@@ -110,10 +185,16 @@ def pixels_of(source, channel_order="BGR"):
         yield image
 
 
-def load_image(source):
-    """Decodes an image file (or its bytes) into an 8-bit BGR array of shape
-    (h, w, 3). Needs NumPy."""
+def load_image(source: Union[str, "os.PathLike[str]", bytes, bytearray, memoryview],
+               channel_order: str = "BGR") -> Any:
+    """Decodes an image file (or its bytes) into an 8-bit array of shape
+    (h, w, 3), its channels in `channel_order`: "BGR" (the default, as
+    OpenCV's cv2.imread gives them) or "RGB" (as face_recognition's
+    load_image_file and PIL give them), in any case. The photo's EXIF
+    orientation is applied. Needs NumPy."""
+    order = channel_order_of(channel_order)
     np = _numpy.require("morvik.load_image (it returns an array)")
     with pixels_of(source) as image:
         rows = ctypes.string_at(image.pixels, image.stride * image.height)
-        return np.frombuffer(rows, dtype=np.uint8).reshape(image.height, image.width, 3).copy()
+        pixels = np.frombuffer(rows, dtype=np.uint8).reshape(image.height, image.width, 3)
+        return (pixels[:, :, ::-1] if order == "RGB" else pixels).copy()

@@ -19,13 +19,18 @@ def quoted(text):
     as a JSON string."""
     raw = os.fsencode(text) if isinstance(text, str) else bytes(text)
     out = bytearray(b'"')
-    for byte in raw:
-        if byte in _ESCAPES:
-            out += _ESCAPES[byte]
-        elif byte < 0x20:
-            out += b"\\u%04x" % byte
+    # Bytes outside any UTF-8 sequence become \udc80 to \udcff, so that the
+    # line stays valid JSON and os.fsencode() of the read string gives them back.
+    for char in raw.decode("utf-8", "surrogateescape"):
+        code = ord(char)
+        if 0xDC80 <= code <= 0xDCFF:
+            out += b"\\u%04x" % code
+        elif code < 0x80 and code in _ESCAPES:
+            out += _ESCAPES[code]
+        elif code < 0x20:
+            out += b"\\u%04x" % code
         else:
-            out.append(byte)
+            out += char.encode("utf-8")
     out += b'"'
     return bytes(out)
 

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <vector>
 
+#include "config/log_switch.h"
 #include "models/cascade_loader.h"
 #include "models/cascade_model.h"
 #include "image/image_convert.h"
@@ -83,7 +84,7 @@ int HaarExtractEyesInfo(cv::Mat& face, mv::Point* left, mv::Point* right) {
 
   const std::vector<cv::Rect> candidates = inEyeBand(found, search.rows);
   if (candidates.empty()) {
-    std::cerr << "All points are filtered for image" << std::endl;
+    if (morvik::loggingEnabled()) std::cerr << "All points are filtered for image" << std::endl;
     return 1;
   }
   const cv::Rect* leftmost = &candidates[0];

@@ -13,6 +13,7 @@
 
 #include "api/entry_points.h"
 #include "image/image_decode.h"
+#include "image/image_header.h"
 #include "morvik/morvik.h"
 // After morvik.h, so that the shared entry points keep their C++ declarations.
 #include "morvik/morvik_c.h"
@@ -164,6 +165,15 @@ MORVIK_API int MvDecodeImage(const void* bytes, size_t length, MvImage* image) {
     image->format = MV_PIXELS_BGR;
     return MV_OK;
   });
+}
+
+MORVIK_API int MvPeekImageSize(const void* bytes, size_t length, uint64_t* width, uint64_t* height) {
+  if (bytes == nullptr || length == 0 || width == nullptr || height == nullptr) return MV_INVALID_ARGS;
+  uint64_t w = 0, h = 0;
+  if (!morvik::peekImageSize(static_cast<const unsigned char*>(bytes), length, w, h)) return MV_PARSE_IMAGE;
+  *width = w;
+  *height = h;
+  return MV_OK;
 }
 
 MORVIK_API void MvReleaseImage(MvImage* image) {

@@ -13,6 +13,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include "config/log_switch.h"
 #include "config/option_table.h"
 #include "morvik/morvik.h"
 
@@ -162,7 +163,7 @@ GCONFIG_MORVIK::GCONFIG_MORVIK(const std::string& source) {
   // A broken start-up file must not take the host down while the library is
   // being loaded: report it, keep the defaults and make the options usable.
   try {
-    load(source, false);
+    load(source, !morvik::loggingEnabled());
   } catch (const boost::property_tree::file_parser_error& e) {
     std::clog << "Can't load config " << source << ": " << e.message() << std::endl;
     load("{}", true);
@@ -288,6 +289,14 @@ bool optionKind(const char* name, OptionKind& kind) {
   const Key* key = name != nullptr ? findKey(name) : nullptr;
   if (key == nullptr) return false;
   kind = key->kind;
+  return true;
+}
+
+bool optionRange(const char* name, int64_t& min, int64_t& max) {
+  const Key* key = name != nullptr ? findKey(name) : nullptr;
+  if (key == nullptr || key->kind != Kind::kInt) return false;
+  min = key->min;
+  max = key->max;
   return true;
 }
 

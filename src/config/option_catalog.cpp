@@ -37,4 +37,15 @@ MORVIK_API int MvGetOptionInfo(size_t index, const char** name, int* type) {
   return MV_OK;
 }
 
+MORVIK_API int MvGetOptionRange(const char* name, int64_t* min, int64_t* max) {
+  if (name == nullptr || min == nullptr || max == nullptr) return MV_INVALID_ARGS;
+  morvik::OptionKind kind = morvik::OptionKind::kString;
+  if (!morvik::optionKind(name, kind)) return MV_PROPERTY_NAME;
+  int64_t low = 0, high = 0;
+  if (!morvik::optionRange(name, low, high)) return MV_NOT_SUPPORTED;
+  *min = low;
+  *max = high;
+  return MV_OK;
+}
+
 }  // extern "C"

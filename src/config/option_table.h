@@ -8,6 +8,8 @@
 #ifndef MORVIK_CONFIG_OPTION_TABLE_H_
 #define MORVIK_CONFIG_OPTION_TABLE_H_
 
+#include <cstdint>
+
 namespace morvik {
 
 // The kind of value an option key holds.
@@ -16,6 +18,9 @@ enum class OptionKind { kInt, kFloat, kDouble, kString };
 // The kind of the option `name`; false, leaving `kind` alone, when the store
 // has no such key.
 bool optionKind(const char* name, OptionKind& kind);
+
+// The whole numbers the int option `name` takes; false for another key.
+bool optionRange(const char* name, int64_t& min, int64_t& max);
 
 }  // namespace morvik
 

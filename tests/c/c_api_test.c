@@ -281,11 +281,65 @@ static void test_collection(void) {
   CHECK_CODE(MvIndexSearch(NULL, faces, 1, 0, found, &count), MV_C_INVALID_ARGS);
 }
 
+/* The tables and switches that tools read instead of keeping copies. */
+static void test_tool_entry_points(const char* testdata) {
+  const char* name = NULL;
+  int bits = 0, hog = 0, cnn = 0;
+  size_t count = 0;
+  for (; MvFinderName(count, &name, &bits) == MV_C_OK; ++count) {
+    CHECK(name != NULL && bits > 0 && bits <= 0xFF);
+    if (strcmp(name, "hog") == 0) hog = bits;
+    if (strcmp(name, "cnn") == 0) cnn = bits;
+  }
+  CHECK(count >= 6);
+  CHECK(hog == MV_FIND_DLIB && cnn == MV_FIND_CNN);
+  CHECK_CODE(MvFinderName(count, &name, &bits), MV_C_INVALID_ARGS);
+  CHECK_CODE(MvFinderName(0, NULL, &bits), MV_C_INVALID_ARGS);
+
+  int64_t min = 0, max = 0;
+  CHECK_CODE(MvGetOptionRange("image.max_working_side", &min, &max), MV_C_OK);
+  CHECK(min == 256 && max == 16384);
+  CHECK_CODE(MvGetOptionRange("image.rescale_max", &min, &max), MV_C_OK);
+  CHECK(min == INT32_MIN && max == INT32_MAX);
+  CHECK_CODE(MvGetOptionRange("dlib.shape", &min, &max), MV_C_NOT_SUPPORTED);
+  CHECK_CODE(MvGetOptionRange("no.such.key", &min, &max), MV_C_PROPERTY_NAME);
+  CHECK_CODE(MvGetOptionRange(NULL, &min, &max), MV_C_INVALID_ARGS);
+
+  char path[1024];
+  snprintf(path, sizeof path, "%s/faces/two_people.jpg", testdata);
+  size_t length = 0;
+  unsigned char* bytes = read_file(path, &length);
+  CHECK(bytes != NULL);
+  uint64_t width = 0, height = 0;
+  if (bytes != NULL) {
+    CHECK_CODE(MvPeekImageSize(bytes, length, &width, &height), MV_C_OK);
+    CHECK(width == 1126 && height == 661);
+    CHECK_CODE(MvPeekImageSize(bytes, 16, &width, &height), MV_C_PARSE_IMAGE);
+    free(bytes);
+  }
+  CHECK_CODE(MvPeekImageSize("not an image", 12, &width, &height), MV_C_PARSE_IMAGE);
+  CHECK_CODE(MvPeekImageSize(NULL, 12, &width, &height), MV_C_INVALID_ARGS);
+
+  const int logging = MvGetLogging();
+  MvSetLogging(0);
+  CHECK(MvGetLogging() == 0);
+  MvSetLogging(7);
+  CHECK(MvGetLogging() == 1);
+  MvSetLogging(logging);
+}
+
 int main(int argc, char** argv) {
+  /* --load-only: the library loaded and nothing else, for the tests of its
+   * start-up log lines. */
+  if (argc == 2 && strcmp(argv[1], "--load-only") == 0) {
+    printf("logging %d\n", MvGetLogging());
+    return 0;
+  }
   if (argc != 2) {
     fprintf(stderr, "usage: %s TESTDATA_DIR\n", argv[0]);
     return 2;
   }
+  test_tool_entry_points(argv[1]);
   test_version_and_results();
   test_options();
   test_pixels(argv[1]);

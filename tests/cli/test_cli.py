@@ -3,6 +3,7 @@
 
 import json
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -131,10 +132,12 @@ class IndexAndSearchTest(unittest.TestCase):
             self.assertEqual(result.returncode, 2, result.stderr)
             self.assertRegex(result.stdout, r"3 photos, 2 faces, 1 failures, \d+\.\d s")
             self.assertIn("broken.jpg: Error parse image (-2)", result.stderr)
-            self.assertIn("[3/3]", result.stderr)
+            self.assertNotIn("[3/3]", result.stderr)  # progress only on a terminal or asked for
             with open(index) as f:
                 records = [json.loads(line) for line in f]
             self.assertEqual(len(records), 3)
+            for record in records:
+                self.assertTrue(os.path.isabs(record["photo"]), record)
 
             with open(index, "a") as f:
                 f.write("{damaged\n")
@@ -150,7 +153,7 @@ class IndexAndSearchTest(unittest.TestCase):
     def test_index_and_search_bad_input(self):
         self.assertEqual(run("index", data("no/such/dir"), "--out", "/tmp/x.jsonl").returncode, 1)
         self.assertEqual(run("index", TESTDATA).returncode, 1)
-        self.assertEqual(run("search", data("no/index.jsonl"), data("people/obama/obama.jpg")).returncode, 1)
+        self.assertEqual(run("search", data("no/index.jsonl"), data("people/obama/obama.jpg")).returncode, 2)
         self.assertEqual(run("search", "i.jsonl", "p.jpg", "--top", "-3").returncode, 1)
 
 
@@ -189,7 +192,7 @@ class SearchIndexTest(unittest.TestCase):
         return path
 
     def search(self, jsonl, *extra):
-        found = run("search", "--algo", "hog", jsonl, data("people/obama/obama2.jpg"), *extra)
+        found = run("--verbose", "search", "--algo", "hog", jsonl, data("people/obama/obama2.jpg"), *extra)
         self.assertEqual(found.returncode, 0, found.stderr)
         return found
 
@@ -244,7 +247,7 @@ class SearchIndexTest(unittest.TestCase):
 
     def test_cluster_groups_the_two_men(self):
         out = os.path.join(self.tmp.name, "clusters")
-        result = run("cluster", self.jsonl, "--out", out)
+        result = run("cluster", self.jsonl, "--out", out, "--verbose")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("5 faces in 2 clusters", result.stdout)
         with open(os.path.join(out, "clusters.json")) as f:
@@ -265,7 +268,7 @@ class SearchIndexTest(unittest.TestCase):
     def test_bad_arguments(self):
         self.assertEqual(run("cluster", self.jsonl).returncode, 1)
         self.assertEqual(run("cluster", self.jsonl, "--out", self.tmp.name, "--threshold", "-1").returncode, 1)
-        self.assertEqual(run("cluster", data("no/such.jsonl"), "--out", self.tmp.name).returncode, 1)
+        self.assertEqual(run("cluster", data("no/such.jsonl"), "--out", self.tmp.name).returncode, 2)
         self.assertEqual(run("search", self.jsonl, "p.jpg", "--threshold", "x").returncode, 1)
 
 
@@ -276,7 +279,7 @@ class OptionsTest(unittest.TestCase):
         self.assertEqual(len(listing.stdout.splitlines()), 48)
         self.assertIn("haar.face.scale_factor = 1.1  (float)", listing.stdout)
         self.assertEqual(run("options", "image.rescale_max").stdout, "800\n")
-        self.assertEqual(run("options", "image.format", ".jpg").stdout, "image.format = .jpg\n")
+        self.assertEqual(run("-o", "image.format=.jpg", "options", "image.format").stdout, ".jpg\n")
         self.assertEqual(run("-o", "image.rescale_max=1024", "options", "image.rescale_max").stdout, "1024\n")
         self.assertRegex(run("version").stdout, r"^morvik 3\.7 \(build 89287A2A\)$")
 
@@ -284,12 +287,159 @@ class OptionsTest(unittest.TestCase):
         unknown = run("options", "image.nothing")
         self.assertEqual(unknown.returncode, 11)
         self.assertIn("Invalid property name (-11)", unknown.stderr)
-        for args in (["options", "image.rescale_max", "12x"], ["options", "pico.angle", "nan"],
-                     ["options", "image.rescale_max", "99999999999"],
+        for args in (["-o", "image.rescale_max=12x", "options"], ["-o", "pico.angle=nan", "options"],
+                     ["-o", "image.rescale_max=99999999999", "options"],
                      ["--option", "image.rescale_max", "faces", "x.jpg"], ["-o"]):
             result = run(*args)
             self.assertEqual(result.returncode, 1, args)
             self.assertIn("Invalid args (-1)", result.stderr)
+
+
+COMMANDS = ("faces", "describe", "compare", "annotate", "index", "search", "cluster", "options", "version")
+
+
+class NewcomerTest(unittest.TestCase):
+    """What a user coming from other face tools tries first."""
+
+    def test_help_on_every_command(self):
+        for command in COMMANDS:
+            result = run(command, "--help")
+            self.assertEqual(result.returncode, 0, (command, result.stderr))
+            self.assertIn("  " + command, result.stdout)
+            self.assertEqual(result.stderr, "")
+        self.assertIn("exit 4", run("faces", "-h").stdout)
+
+    def test_a_run_is_quiet_unless_asked(self):
+        env = {k: v for k, v in os.environ.items() if k != "MORVIK_LOG"}
+        quiet = subprocess.run([CLI, "faces", "--algo", "hog", data("faces/two_people.jpg")],
+                               capture_output=True, text=True, timeout=300, env=env)
+        self.assertEqual(quiet.returncode, 0, quiet.stderr)
+        self.assertEqual(quiet.stderr, "")
+        verbose = subprocess.run([CLI, "--verbose", "options", "image.rescale_max"], capture_output=True,
+                                 text=True, timeout=300, env=env)
+        self.assertIn("Loading config", verbose.stderr)
+        logged = subprocess.run([CLI, "version"], capture_output=True, text=True, timeout=300,
+                                env=dict(env, MORVIK_LOG="1"))
+        self.assertIn("Loaded config", logged.stderr)
+
+    def test_faces_json_without_a_face_is_an_empty_list(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            blank = os.path.join(tmp, "blank.pgm")
+            write_blank_pgm(blank)
+            for command in ("faces", "describe"):
+                result = run(command, "--algo", "hog", "--json", blank)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(json.loads(result.stdout), {"photo": blank, "faces": []})
+                self.assertEqual(result.stderr, "")
+            self.assertEqual(run("faces", "--algo", "hog", blank).returncode, 4)
+
+    def test_compare_json(self):
+        result = run("compare", "--algo", "hog", "--json", data("people/obama/obama.jpg"),
+                     data("people/biden/biden.jpg"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        record = json.loads(result.stdout)
+        self.assertEqual(record["a"]["photo"], data("people/obama/obama.jpg"))
+        self.assertEqual(set(record["b"]["rect"]), {"x", "y", "w", "h"})
+        self.assertGreater(record["distance"], 0.6)
+        self.assertEqual((record["threshold"], record["same_person"]), (0.6, False))
+        text = run("compare", "--algo", "hog", data("people/obama/obama.jpg"), data("people/biden/biden.jpg"))
+        self.assertIn("distance %.4f" % record["distance"], text.stdout)
+
+    def test_an_image_over_the_decode_limit_is_named(self):
+        result = run("-o", "image.max_decoded_pixels=1000", "faces", data("faces/two_people.jpg"))
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("1126x661 image (744286 pixels) over the decode limit image.max_decoded_pixels = 1000",
+                      result.stderr)
+
+    def test_refused_option_values_name_the_range(self):
+        result = run("-o", "image.max_working_side=10", "options")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("image.max_working_side expects a whole number from 256 to 16384, not '10'",
+                      result.stderr)
+        setting = run("options", "image.rescale_max", "1024")
+        self.assertEqual(setting.returncode, 1)
+        self.assertIn("-o image.rescale_max=1024", setting.stderr)
+        self.assertEqual(setting.stdout, "")
+
+    def test_names_that_are_not_utf8_give_valid_json(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            folder = os.path.join(tmp, "photos")
+            os.makedirs(folder)
+            raw = os.path.join(os.fsencode(folder), b"obama-\xff\xe9.jpg")
+            os.symlink(os.fsencode(data("people/obama/obama.jpg")), raw)
+            faces = subprocess.run([CLI, "faces", "--algo", "hog", "--json", raw], capture_output=True,
+                                   timeout=300)
+            self.assertEqual(faces.returncode, 0, faces.stderr)
+            record = json.loads(faces.stdout.decode("utf-8"))
+            self.assertEqual(os.fsencode(record["photo"]), raw)
+            index = os.path.join(tmp, "index.jsonl")
+            self.assertEqual(run("index", "--algo", "hog", folder, "--out", index).returncode, 0)
+            with open(index, "rb") as f:
+                line = f.read().decode("utf-8")
+            self.assertEqual(os.fsencode(json.loads(line)["photo"]), raw)
+            # The tool's own reader finds the photo by its bytes again.
+            found = run("search", "--algo", "hog", "--json", index, data("people/obama/obama2.jpg"))
+            self.assertEqual(found.returncode, 0, found.stderr)
+            self.assertFalse(json.loads(found.stdout)["matches"][0]["missing"])
+
+
+class IndexMistakesTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.photos = people_folder(cls.tmp.name)
+        cls.jsonl = os.path.join(cls.tmp.name, "people.jsonl")
+        result = run("index", "--algo", "hog", cls.photos, "--out", cls.jsonl)
+        assert result.returncode == 0, result.stderr
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_a_file_that_is_not_an_index_is_refused_and_left_alone(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            photo = os.path.join(tmp, "obama.jpg")
+            text = os.path.join(tmp, "text.txt")
+            shutil.copy(data("people/obama/obama.jpg"), photo)
+            with open(text, "w") as f:
+                f.write("a shopping list\n")
+            for args in (["search", photo, self.jsonl], ["search", text, photo],
+                         ["cluster", photo, "--out", os.path.join(tmp, "out")],
+                         ["cluster", text, "--out", os.path.join(tmp, "out")]):
+                result = run(*args)
+                self.assertEqual(result.returncode, 2, args)
+                self.assertIn("not an index written by morvik index", result.stderr)
+                self.assertEqual(sorted(os.listdir(tmp)), ["obama.jpg", "text.txt"], args)
+
+    def test_search_json_and_photos_gone_since_indexing(self):
+        found = run("search", "--algo", "hog", "--json", "--top", "2", self.jsonl,
+                    data("people/obama/obama2.jpg"))
+        self.assertEqual(found.returncode, 0, found.stderr)
+        record = json.loads(found.stdout)
+        self.assertEqual(record["indexed_faces"], 5)
+        self.assertEqual(len(record["matches"]), 2)
+        first = record["matches"][0]
+        self.assertTrue(first["photo"].endswith("obama2.jpg") and os.path.isabs(first["photo"]))
+        self.assertEqual((first["face"], first["same_person"], first["missing"]), (1, True, False))
+        with tempfile.TemporaryDirectory() as elsewhere:
+            # From another folder, and with a photo moved away.
+            moved = os.path.join(self.photos, "obama", "obama2.jpg")
+            os.rename(moved, moved + ".away")
+            try:
+                gone = subprocess.run([CLI, "search", "--algo", "hog", self.jsonl,
+                                       data("people/obama/obama2.jpg")], capture_output=True,
+                                      text=True, timeout=300, cwd=elsewhere)
+                cluster = subprocess.run([CLI, "cluster", self.jsonl, "--out", "sheets"],
+                                         capture_output=True, text=True, timeout=300, cwd=elsewhere)
+            finally:
+                os.rename(moved + ".away", moved)
+        self.assertEqual(gone.returncode, 0, gone.stderr)
+        self.assertIn("obama2.jpg  face #1", gone.stdout)
+        self.assertIn("(photo missing)", gone.stdout)
+        self.assertIn(moved + ": indexed photo missing", gone.stderr)
+        self.assertEqual(cluster.returncode, 0, cluster.stderr)
+        self.assertEqual(cluster.stderr.count("indexed photo missing"), 1)
+        self.assertIn(moved, cluster.stderr)
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@
 
 #include "morvik/config.h"
 #include "morvik/morvik.h"
+#include "morvik/morvik_c.h"
 #include "support/test_support.h"
 
 using testing_support::scratchPath;
@@ -317,6 +318,34 @@ TEST(StartupLoad, BrokenFileKeepsDefaultsAndOptionsWork) {
   value = 0;
   EXPECT_EQ(get("image.rescale_max", &value, sizeof(value)), 0);
   EXPECT_EQ(value, 640);
+  dlclose(library);
+  std::remove(path.c_str());
+}
+
+// MORVIK_LOG=0 when the library is loaded: the start-up load is silent
+// (and still applied), and the switch stays off until the host turns it on.
+TEST(StartupLoad, LogLinesOffWhenTheEnvironmentSaysSo) {
+  const std::string path = scratchPath("quiet.json");
+  std::ofstream(path) << R"({"image": {"rescale_max": 640}})";
+  setenv("MORVIK_LOG", "0", 1);
+  std::string log;
+  void* library = loadLibraryWithConfig(path, log);
+  unsetenv("MORVIK_LOG");
+  ASSERT_NE(library, nullptr) << dlerror();
+  EXPECT_EQ(log, "");
+  using OptionFn = int (*)(const char*, void*, size_t);
+  auto get = reinterpret_cast<OptionFn>(dlsym(library, "GetOption"));
+  auto logging = reinterpret_cast<int (*)(void)>(dlsym(library, "MvGetLogging"));
+  auto set_logging = reinterpret_cast<void (*)(int)>(dlsym(library, "MvSetLogging"));
+  ASSERT_TRUE(get && logging && set_logging);
+  int value = 0;
+  EXPECT_EQ(get("image.rescale_max", &value, sizeof(value)), 0);
+  EXPECT_EQ(value, 640);
+  EXPECT_EQ(logging(), 0);
+  set_logging(1);
+  EXPECT_EQ(logging(), 1);
+  // This program's own copy was loaded without the variable: it logs.
+  EXPECT_EQ(MvGetLogging(), 1);
   dlclose(library);
   std::remove(path.c_str());
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and builds hosts against that copy:
-# with find_package(morvik), with pkg-config, and runs the installed tool and
-# Python package.  Usage: consumer_test.sh BUILD_DIR PYTHON3
+# with find_package(morvik), with pkg-config (the README's C example too), and
+# runs the installed tool and Python package.
+# Usage: consumer_test.sh BUILD_DIR PYTHON3 TESTDATA_DIR
 set -euo pipefail
 build=$1
 python=$2
+testdata=$3
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -23,6 +25,19 @@ grep -q "^prefix=$prefix\$" "$libdir/pkgconfig/morvik.pc"
 cc -std=c11 -Wall -Wextra -pedantic -Werror "$here/consumer/consumer.c" -o "$scratch/c_consumer" \
   $(pkg-config --cflags --libs morvik)
 "$scratch/c_consumer"
+
+# The README's C example, exactly as written there, built as it says.
+sed -n '/^```c$/,/^```$/p' "$here/../../README.md" | sed '1d;$d' >"$scratch/faces.c"
+grep -q MvExtractFacesPixels "$scratch/faces.c"
+cc -std=c11 -Wall -Wextra -pedantic -Werror "$scratch/faces.c" -o "$scratch/readme_faces" \
+  $(pkg-config --cflags --libs morvik)
+"$scratch/readme_faces" "$testdata/faces/two_people.jpg" >"$scratch/readme_faces.out"
+cat "$scratch/readme_faces.out"
+test "$(grep -c '^face [0-9]*: ' "$scratch/readme_faces.out")" -eq 2
+grep -q '^distance [0-9.]*: different people$' "$scratch/readme_faces.out"
+status=0
+"$scratch/readme_faces" "$testdata/README.md" 2>/dev/null || status=$?
+test "$status" -eq 2
 
 env -u LD_LIBRARY_PATH "$prefix/bin/morvik" version
 site=$(dirname "$(dirname "$(find "$prefix" -path '*dist-packages/morvik/__init__.py' | head -n 1)")")

@@ -4,6 +4,7 @@ only paths and bytes work. Each runs test_encoded.py from a folder outside
 the source tree, so the installed package is the one imported."""
 
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -21,12 +22,12 @@ def environment(**extra):
 
 
 class PipInstallTest(unittest.TestCase):
-    def install(self, folder, *venv_flags):
+    def install(self, folder, *venv_flags, source=SOURCE):
         venv = os.path.join(folder, "venv")
         subprocess.run([PYTHON, "-m", "venv", *venv_flags, venv], check=True, timeout=300)
         python = os.path.join(venv, "bin", "python")
         # Offline: nothing may come from a package index.
-        installed = subprocess.run([python, "-m", "pip", "install", "--no-index", SOURCE],
+        installed = subprocess.run([python, "-m", "pip", "install", "--no-index", source],
                                    capture_output=True, text=True, timeout=300,
                                    env=environment(PIP_NO_INDEX="1"))
         self.assertEqual(installed.returncode, 0, installed.stdout + installed.stderr)
@@ -59,6 +60,20 @@ class PipInstallTest(unittest.TestCase):
             self.assertNotEqual(self.run_in(python, "-c", "import numpy").returncode, 0)
             log = self.check_installed(python)
             self.assertRegex(log, r"test_arrays_say_they_need_numpy \(.*\) ... ok")
+
+    def test_a_copy_of_the_package_folder_alone_installs_quietly(self):
+        with tempfile.TemporaryDirectory() as folder:
+            copy = os.path.join(folder, "python")
+            shutil.copytree(SOURCE, copy, ignore=shutil.ignore_patterns("__pycache__"))
+            python = self.install(folder, source=copy)
+            typed = self.run_in(python, "-c", "import morvik, os; print(os.path.exists("
+                                "os.path.join(os.path.dirname(morvik.__file__), 'py.typed')))")
+            self.assertEqual(typed.returncode, 0, typed.stderr)
+            self.assertEqual(typed.stdout.strip(), "True")
+            # Nothing on stderr from the import: the library's log lines are asked for.
+            self.assertEqual(typed.stderr, "")
+            logged = self.run_in(python, "-c", "import morvik", MORVIK_LOG="1")
+            self.assertIn("Loading config", logged.stderr)
 
     def test_a_library_that_cannot_load_names_what_was_tried(self):
         with tempfile.TemporaryDirectory() as folder:

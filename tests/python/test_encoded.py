@@ -1,6 +1,7 @@
 """The package on file paths and encoded bytes: everything here works on an
 interpreter without NumPy (the pip-install test runs it in such a venv)."""
 
+import json
 import os
 import unittest
 
@@ -51,15 +52,53 @@ class PathsAndBytesTest(unittest.TestCase):
         with self.assertRaises(morvik.MorvikError) as text:
             morvik.find_faces(b"not an image at all")
         self.assertEqual(text.exception.code, -2)
-        with self.assertRaises(morvik.MorvikError) as nothing:
+        with self.assertRaises(morvik.NoFaceError) as nothing:
             morvik.compare_photos(data("misc/dogs.jpg"), data("people/obama/obama.jpg"),
                                   algo=morvik.FIND_HOG)
         self.assertEqual(nothing.exception.code, -4)
+        self.assertIn("dogs.jpg", nothing.exception.detail)
+        self.assertEqual(morvik.find_faces(data("misc/dogs.jpg"), algo="hog"), [])
         with self.assertRaises(morvik.MorvikError) as sizes:
             morvik.compare([0.0] * 128, [0.0] * 127)
         self.assertEqual(sizes.exception.code, -1)
         with self.assertRaises(morvik.MorvikError):
             morvik.compare("abc", [0.0] * 128)
+
+    def test_a_refused_option_value_names_the_range(self):
+        with self.assertRaises(morvik.MorvikError) as caught:
+            morvik.options["image.max_working_side"] = 10
+        self.assertIn("image.max_working_side takes a whole number from 256 to 16384",
+                      str(caught.exception))
+        self.assertEqual(morvik.options.range_of("image.max_working_side"), (256, 16384))
+        self.assertIsNone(morvik.options.range_of("dlib.shape"))
+
+    def test_an_image_over_the_decode_limit_is_named_as_such(self):
+        saved = morvik.options["image.max_decoded_pixels"]
+        morvik.options["image.max_decoded_pixels"] = 1000
+        try:
+            with self.assertRaises(morvik.MorvikError) as caught:
+                morvik.find_faces(data("faces/two_people.jpg"))
+        finally:
+            morvik.options["image.max_decoded_pixels"] = saved
+        self.assertEqual(caught.exception.code, -2)
+        self.assertIn("1126x661 image (744286 pixels) over the decode limit "
+                      "image.max_decoded_pixels = 1000", str(caught.exception))
+
+    def test_import_is_quiet_unless_asked(self):
+        import subprocess
+        import sys
+        quiet = subprocess.run([sys.executable, "-c", "import morvik"], capture_output=True,
+                               text=True, timeout=120,
+                               env={k: v for k, v in os.environ.items() if k != "MORVIK_LOG"})
+        self.assertEqual(quiet.returncode, 0, quiet.stderr)
+        self.assertEqual(quiet.stderr, "")
+        logged = subprocess.run([sys.executable, "-c", "import morvik, os; "
+                                 "print(morvik._native.lib.MvGetLogging(), "
+                                 "os.environ.get('MORVIK_LOG'))"],
+                                capture_output=True, text=True, timeout=120,
+                                env=dict(os.environ, MORVIK_LOG="1"))
+        self.assertIn("Loading config", logged.stderr)
+        self.assertEqual(logged.stdout.split(), ["1", "1"])
 
     def test_options_without_arrays(self):
         self.assertEqual(morvik.options["image.format"], ".png")
@@ -93,6 +132,11 @@ class RecordNumbersTest(unittest.TestCase):
 
     def test_strings_escape_as_the_tool_does(self):
         self.assertEqual(records.quoted('a"b\\c\nd\x01é'), b'"a\\"b\\\\c\\nd\\u0001\xc3\xa9"')
+        # A name that is not UTF-8: valid JSON, and its bytes come back.
+        name = os.fsdecode(b"photo-\xff\xe9.jpg")
+        line = records.quoted(name)
+        self.assertEqual(line, b'"photo-\\udcff\\udce9.jpg"')
+        self.assertEqual(os.fsencode(json.loads(line)), b"photo-\xff\xe9.jpg")
 
 
 if __name__ == "__main__":
