@@ -5,7 +5,7 @@ import contextlib
 import ctypes
 import os
 
-from . import _native, _numpy
+from . import _files, _native, _numpy
 from .errors import MorvikError, check
 
 _FORMATS = {
@@ -56,20 +56,25 @@ def as_pixels(image, channel_order="BGR"):
 
 def read_file(path):
     """The bytes of an image file; MorvikError -2 with the reason (the same
-    words as the command-line tool) when there are none to decode."""
-    path = os.fspath(path)
-    if not os.path.exists(path):
-        raise MorvikError(-2, "no such file")
-    if os.path.isdir(path):
-        raise MorvikError(-2, "is a directory")
-    try:
-        with open(path, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        raise MorvikError(-2, e.strerror or str(e)) from None
+    words as the command-line tool) when there are none to decode. Only a
+    regular file within the decoder's limit is read."""
+    with _files.open_regular(path, code=-2) as f:
+        size = os.fstat(f.fileno()).st_size
+        if size > _photo_byte_limit():
+            raise MorvikError(-2, "too large for an image")
+        try:
+            data = f.read(size)
+        except OSError as e:
+            raise MorvikError(-2, e.strerror or str(e)) from None
     if not data:
         raise MorvikError(-2, "empty file")
     return data
+
+
+def _photo_byte_limit():
+    value = ctypes.c_int32()
+    check(_native.lib.GetOption(b"image.max_decoded_pixels", ctypes.byref(value), ctypes.sizeof(value)))
+    return max(value.value, 0) * _files.PHOTO_BYTES_PER_PIXEL + _files.PHOTO_OVERHEAD_BYTES
 
 
 @contextlib.contextmanager
