@@ -35,14 +35,6 @@ void drawFace(cv::Mat& image, size_t index, const mv::Face& face) {
   cv::putText(image, std::to_string(index + 1), label, cv::FONT_HERSHEY_SIMPLEX, scale, green, thickness);
 }
 
-Status writeImage(const std::string& path, const cv::Mat& image) {
-  try {
-    if (cv::imwrite(path, image)) return okStatus();
-  } catch (const cv::Exception& e) {
-    return failure(MV_ENCODE_IMAGE, "cannot write " + path + ": " + e.err);
-  }
-  return failure(MV_ENCODE_IMAGE, "cannot write " + path);
-}
 
 }  // namespace
 
@@ -71,7 +63,7 @@ int runAnnotate(int argc, char** argv, int first) {
     return exitStatus(status.code);
   }
   for (size_t i = 0; i < faces.size(); ++i) drawFace(image, i, faces[i]);
-  status = writeImage(out, image);
+  status = writeImageFile(out, image);
   if (!status.ok()) {
     report(out, status);
     return exitStatus(status.code);

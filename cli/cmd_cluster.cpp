@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <set>
 #include <string>
@@ -15,6 +14,7 @@
 #include "commands.h"
 #include "index_check.h"
 #include "contact_sheet.h"
+#include "files/atomic_file.h"
 #include "json.h"
 
 namespace cli {
@@ -146,10 +146,10 @@ int runCluster(int argc, char** argv, int first) {
 
   const fs::path json_path = out_dir / "clusters.json";
   {
-    std::ofstream out(json_path, std::ios::trunc);
-    out << clustersJson(clusters);
-    if (!out) {
-      report(json_path.string(), failure(MV_INVALID_ARGS, "cannot write the clusters"));
+    const std::string json = clustersJson(clusters);
+    std::string error;
+    if (!morvik::writeFileAtomically(json_path.string(), json.data(), json.size(), error)) {
+      report(json_path.string(), failure(MV_INVALID_ARGS, "cannot write the clusters: " + error));
       return exitStatus(MV_INVALID_ARGS);
     }
   }

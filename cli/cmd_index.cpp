@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <set>
 #include <string>
@@ -17,6 +16,8 @@
 #include "commands.h"
 #include "dask_index.h"
 #include "finding.h"
+#include "index_lock.h"
+#include "index_resume.h"
 #include "records.h"
 
 namespace cli {
@@ -115,6 +116,12 @@ int runIndex(int argc, char** argv, int first) {
     return exitStatus(status.code);
   }
   if (dask.workers > 0 || !dask.scheduler.empty()) {
+    IndexOutput output;
+    status = checkIndexOutput(out_path, photos, output);
+    if (!status.ok()) {
+      report(out_path, status);
+      return exitStatus(status.code);
+    }
     dask.out_path = out_path;
     dask.algo = algo;
     dask.max_faces = max_faces;
@@ -130,41 +137,65 @@ int runIndex(int argc, char** argv, int first) {
     }
     return dask_exit;
   }
-  std::ofstream out(out_path, std::ios::trunc);
-  if (!out) {
-    report(out_path, failure(MV_INVALID_ARGS, "cannot write the index"));
-    return exitStatus(MV_INVALID_ARGS);
+  // Checked before the lock is taken, so that a refused --out leaves no
+  // lock file either; read again once no other run can be writing it.
+  IndexOutput output;
+  status = checkIndexOutput(out_path, photos, output);
+  IndexLock lock;
+  if (status.ok()) status = lock.acquire(out_path);
+  if (status.ok()) {
+    output = IndexOutput{};
+    status = checkIndexOutput(out_path, photos, output);
+  }
+  morvik::FileDescriptor out;
+  if (status.ok()) status = openForAppend(out_path, output, out);
+  if (!status.ok()) {
+    report(out_path, status);
+    return exitStatus(status.code);
+  }
+  std::vector<std::string> todo;
+  std::set<std::string> seen;
+  for (const std::string& photo : photos) {
+    if (output.described.count(photo) == 0 && seen.insert(photo).second) todo.push_back(photo);
   }
 
   const auto start = std::chrono::steady_clock::now();
-  Progress progress(photos.size());
+  Progress progress(todo.size());
   size_t face_count = 0, failures = 0;
   int first_failure = 0;
-  for (size_t i = 0; i < photos.size(); ++i) {
-    progress.show(i + 1, photos[i]);
+  bool written = true;
+  for (size_t i = 0; i < todo.size() && written; ++i) {
+    progress.show(i + 1, todo[i]);
     std::vector<mv::Face> faces;
     std::vector<mv::FaceData> data;
-    status = describePhoto(photos[i], algo, max_faces, faces, data);
+    status = describePhoto(todo[i], algo, max_faces, faces, data);
     if (status.ok() || status.code == MV_NO_FACE) {
-      out << photoRecord(photos[i], faces, &data) << "\n";
+      written = appendRecord(out.get(), photoRecord(todo[i], faces, &data));
       face_count += data.size();
       continue;
     }
     progress.finish();
-    report(photos[i], status);
-    out << errorRecord(photos[i], status) << "\n";
+    report(todo[i], status);
+    written = appendRecord(out.get(), errorRecord(todo[i], status));
     ++failures;
     if (first_failure == 0) first_failure = status.code;
   }
   progress.finish();
-  out.close();
-  if (!out) {
+  if (!written || ::close(out.release()) != 0) {
     report(out_path, failure(MV_INVALID_ARGS, "cannot write the index"));
     return exitStatus(MV_INVALID_ARGS);
   }
+  // A resumed file has its new records after the old ones.
+  if (!output.existing.records.empty() && !todo.empty()) {
+    status = putInOrder(out_path, photos);
+    if (!status.ok()) {
+      report(out_path, status);
+      return exitStatus(status.code);
+    }
+  }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%s: %zu photos, %zu faces, %zu failures, %.1f s\n", out_path.c_str(), photos.size(),
-              face_count, failures, seconds);
+  std::printf("%s: %zu photos, %zu faces, %zu failures, %.1f s (%zu already indexed)\n", out_path.c_str(),
+              photos.size(), face_count, failures, seconds, photos.size() - todo.size());
   status = buildSearchIndex(out_path, args.has("--exact"));
   if (!status.ok()) {
     report(collectionIndexPath(out_path), status);

@@ -17,17 +17,36 @@ constexpr int kTitle = 26;
 constexpr int kColumns = 8;
 constexpr double kFontScale = 0.4;
 
-// The face with a fifth of its size around it, squared, clipped to the photo.
+// The face with a fifth of its size around it, squared, clipped to the
+// photo. The box comes from a record, which may say anything: it is
+// clipped to the photo first, so that a tile never costs more than the
+// photo itself, and its arithmetic is done in 64 bits.
 cv::Mat faceTile(const cv::Mat& image, const mv::Rectangle& box) {
   cv::Mat tile(kTile, kTile, CV_8UC3, cv::Scalar(128, 128, 128));
   if (image.empty() || box.w <= 0 || box.h <= 0) return tile;
-  const int side = static_cast<int>(std::max(box.w, box.h) * 1.4);
-  const cv::Rect wanted(box.x + box.w / 2 - side / 2, box.y + box.h / 2 - side / 2, side, side);
-  const cv::Rect inside = wanted & cv::Rect(0, 0, image.cols, image.rows);
-  if (inside.area() == 0) return tile;
-  cv::Mat square(side, side, CV_8UC3, cv::Scalar(128, 128, 128));
-  image(inside).copyTo(square(cv::Rect(inside.x - wanted.x, inside.y - wanted.y, inside.width, inside.height)));
-  cv::resize(square, tile, tile.size(), 0, 0, cv::INTER_AREA);
+  const int64_t x0 = std::max<int64_t>(box.x, 0), y0 = std::max<int64_t>(box.y, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t{box.x} + box.w, image.cols);
+  const int64_t y1 = std::min<int64_t>(int64_t{box.y} + box.h, image.rows);
+  if (x1 <= x0 || y1 <= y0) return tile;
+  const int64_t w = x1 - x0, h = y1 - y0;
+  const int64_t side = std::max<int64_t>(std::max(w, h) * 7 / 5, 1);
+  const int64_t left = x0 + w / 2 - side / 2, top = y0 + h / 2 - side / 2;
+  // The square around the face, within the photo; a square reaching past
+  // the photo's edge keeps its grey border, scaled down with it.
+  const int64_t in_left = std::max<int64_t>(left, 0), in_top = std::max<int64_t>(top, 0);
+  const int64_t in_right = std::min<int64_t>(left + side, image.cols);
+  const int64_t in_bottom = std::min<int64_t>(top + side, image.rows);
+  const double scale = static_cast<double>(kTile) / static_cast<double>(side);
+  const cv::Rect inside(static_cast<int>(in_left), static_cast<int>(in_top), static_cast<int>(in_right - in_left),
+                        static_cast<int>(in_bottom - in_top));
+  const cv::Rect placed(static_cast<int>((in_left - left) * scale), static_cast<int>((in_top - top) * scale),
+                        std::max(1, static_cast<int>(inside.width * scale)),
+                        std::max(1, static_cast<int>(inside.height * scale)));
+  const cv::Rect target = placed & cv::Rect(0, 0, kTile, kTile);
+  if (inside.area() == 0 || target.area() == 0) return tile;
+  cv::Mat scaled;
+  cv::resize(image(inside), scaled, placed.size(), 0, 0, cv::INTER_AREA);
+  scaled(cv::Rect(0, 0, target.width, target.height)).copyTo(tile(target));
   return tile;
 }
 
@@ -67,13 +86,7 @@ Status writeContactSheet(const std::string& path, const std::string& title, cons
     cv::putText(sheet, fitted(face.photo), cv::Point(x + 2, y + kTile + 13), cv::FONT_HERSHEY_SIMPLEX, kFontScale,
                 cv::Scalar(0, 0, 0), 1, cv::LINE_AA);
   }
-  bool written = false;
-  try {
-    written = cv::imwrite(path, sheet);
-  } catch (const cv::Exception&) {
-    written = false;
-  }
-  return written ? okStatus() : failure(MV_ENCODE_IMAGE, "cannot write the contact sheet " + path);
+  return writeImageFile(path, sheet);
 }
 
 }  // namespace cli

@@ -1,5 +1,6 @@
 #include "finding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -9,7 +10,10 @@
 #include <system_error>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 
+#include "files/atomic_file.h"
+#include "files/photo_file.h"
 #include "morvik/morvik_c.h"
 
 namespace cli {
@@ -47,13 +51,15 @@ std::string whyNotDecoded(const std::vector<unsigned char>& bytes) {
 }  // namespace
 
 Status readPhoto(const std::string& path, cv::Mat& image) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return failure(MV_PARSE_IMAGE, "no such file");
-  if (std::filesystem::is_directory(path, ec)) return failure(MV_PARSE_IMAGE, "is a directory");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return failure(MV_PARSE_IMAGE, std::strerror(errno));
-  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.empty()) return failure(MV_PARSE_IMAGE, "empty file");
+  int32_t max_pixels = 0;
+  if (GetOption("image.max_decoded_pixels", &max_pixels, sizeof max_pixels) != MV_OK) {
+    return failure(MV_EXCEPTION, "cannot read image.max_decoded_pixels");
+  }
+  std::vector<unsigned char> bytes;
+  std::string error;
+  if (!morvik::readPhotoFile(path, static_cast<uint64_t>(std::max(max_pixels, 0)), bytes, error)) {
+    return failure(MV_PARSE_IMAGE, error);
+  }
   // The library's decoder, so that its limit on decoded sizes holds here too.
   MvImage decoded{};
   if (MvDecodeImage(bytes.data(), bytes.size(), &decoded) != MV_OK) {
@@ -61,6 +67,23 @@ Status readPhoto(const std::string& path, cv::Mat& image) {
   }
   image = cv::Mat(decoded.height, decoded.width, CV_8UC3, const_cast<void*>(decoded.pixels), decoded.stride).clone();
   MvReleaseImage(&decoded);
+  return okStatus();
+}
+
+Status writeImageFile(const std::string& path, const cv::Mat& image) {
+  std::vector<unsigned char> bytes;
+  try {
+    const std::string extension = std::filesystem::path(path).extension().string();
+    if (!cv::imencode(extension, image, bytes)) {
+      return failure(MV_ENCODE_IMAGE, "cannot encode " + path);
+    }
+  } catch (const cv::Exception& e) {
+    return failure(MV_ENCODE_IMAGE, "cannot encode " + path + ": " + e.err);
+  }
+  std::string error;
+  if (!morvik::writeFileAtomically(path, bytes.data(), bytes.size(), error)) {
+    return failure(MV_ENCODE_IMAGE, error);
+  }
   return okStatus();
 }
 

@@ -21,8 +21,13 @@ constexpr uint8_t kDefaultAlgo = mv::FindDlib | mv::FindCNN;
 constexpr size_t kDefaultMaxFaces = 256;
 constexpr long long kLargestMaxFaces = 100000;
 
-// Decodes an image file as 8-bit BGR. -2 when it cannot be read or decoded.
+// Decodes an image file as 8-bit BGR. -2 when it cannot be read or decoded:
+// only regular files within the decoder's limit are read.
 Status readPhoto(const std::string& path, cv::Mat& image);
+
+// Encodes `image` in the format its extension names and writes it to
+// `path` atomically. -5 when it cannot be encoded or written.
+Status writeImageFile(const std::string& path, const cv::Mat& image);
 
 // Up to `max_faces` faces, largest first. -4 when there is none.
 Status findFaces(const cv::Mat& image, uint8_t algo, size_t max_faces, std::vector<mv::Face>& faces);

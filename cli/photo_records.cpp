@@ -1,8 +1,10 @@
 #include "photo_records.h"
 
-#include <fstream>
+#include <cerrno>
 
+#include "files/regular_file.h"
 #include "json_reader.h"
+#include "line_reader.h"
 
 namespace cli {
 namespace {
@@ -65,27 +67,27 @@ bool blank(const std::string& line) { return line.find_first_not_of(" \t\r") == 
 }  // namespace
 
 Status readIndex(const std::string& path, IndexContents& index, uint64_t from) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return failure(MV_INVALID_ARGS, "cannot read the index " + path);
-  in.seekg(static_cast<std::streamoff>(from));
-  if (!in) return failure(MV_INVALID_ARGS, "cannot read the index " + path);
+  const morvik::FileDescriptor file(morvik::openRegularFile(path.c_str()));
+  if (!file.valid()) {
+    return failure(MV_INVALID_ARGS, "cannot read the index " + path + ": " + morvik::openFailure(errno));
+  }
+  LineReader lines(file.get(), from);
   JsonLine json;
   std::string line;
-  uint64_t offset = from;
+  bool ended = false;
   index.end_offset = from;
-  while (std::getline(in, line)) {
-    const uint64_t start = offset;
-    const bool last = in.eof();  // no newline after it
-    offset += line.size() + (last ? 0 : 1);
-    if (blank(line)) {
-      if (!last) index.end_offset = offset;
+  for (LineReader::Result got; (got = lines.next(line, ended)) != LineReader::kEnd;) {
+    const uint64_t start = index.end_offset;
+    if (got == LineReader::kLine && blank(line)) {
+      if (ended) index.end_offset = lines.offset();
       continue;
     }
-    const Record record = readRecord(json, line, start, index.faces);
+    const Record record =
+        got == LineReader::kTooLong ? Record::kDamaged : readRecord(json, line, start, index.faces);
     // A last line without its newline that is no record may be one still
     // being written: it is left for a later read.
-    if (last && record == Record::kDamaged) break;
-    index.end_offset = offset;
+    if (!ended && record == Record::kDamaged) break;
+    index.end_offset = lines.offset();
     switch (record) {
       case Record::kFaces: ++index.photos; break;
       case Record::kFailed:
@@ -98,20 +100,56 @@ Status readIndex(const std::string& path, IndexContents& index, uint64_t from) {
   return okStatus();
 }
 
-Status readFacesAt(const std::string& path, const std::vector<FaceAt>& wanted, std::vector<IndexedFace>& faces) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return failure(MV_INVALID_ARGS, "cannot read the index " + path);
+Status readRecordLines(const std::string& path, RecordLines& lines) {
+  const morvik::FileDescriptor file(morvik::openRegularFile(path.c_str(), &lines.size));
+  if (!file.valid()) {
+    return failure(MV_INVALID_ARGS, "cannot read the index " + path + ": " + morvik::openFailure(errno));
+  }
+  LineReader reader(file.get(), 0);
   JsonLine json;
   std::string line;
+  std::vector<IndexedFace> faces;
+  bool ended = false;
+  lines.records.clear();
+  lines.end_offset = 0;
+  uint64_t position = 0;
+  for (LineReader::Result got; (got = reader.next(line, ended)) != LineReader::kEnd;) {
+    const uint64_t start = position;
+    position = reader.offset();
+    // A last line without its newline is no whole line, even when it holds
+    // a whole record.
+    if (ended) lines.end_offset = position;
+    if (got != LineReader::kLine) continue;
+    faces.clear();
+    const Record record = readRecord(json, line, start, faces);
+    if (record == Record::kDamaged) continue;
+    RecordLine entry;
+    json.text(json.member(json.root(), "photo"), entry.photo);
+    entry.described = record == Record::kFaces;
+    entry.offset = start;
+    entry.length = line.size();
+    lines.records.push_back(std::move(entry));
+  }
+  return okStatus();
+}
+
+Status readFacesAt(const std::string& path, const std::vector<FaceAt>& wanted, std::vector<IndexedFace>& faces) {
+  const morvik::FileDescriptor file(morvik::openRegularFile(path.c_str()));
+  if (!file.valid()) {
+    return failure(MV_INVALID_ARGS, "cannot read the index " + path + ": " + morvik::openFailure(errno));
+  }
+  JsonLine json;
+  std::string line;
+  bool ended = false;
   faces.clear();
   std::vector<IndexedFace> record;
   uint64_t record_offset = UINT64_MAX;
   for (const FaceAt& at : wanted) {
     if (at.line_offset != record_offset) {
       record.clear();
-      in.clear();
-      in.seekg(static_cast<std::streamoff>(at.line_offset));
-      if (!in || !std::getline(in, line) || readRecord(json, line, at.line_offset, record) != Record::kFaces) {
+      LineReader lines(file.get(), at.line_offset);
+      if (lines.next(line, ended) != LineReader::kLine ||
+          readRecord(json, line, at.line_offset, record) != Record::kFaces) {
         return failure(MV_INVALID_ARGS, "the index " + path + " changed while it was read");
       }
       record_offset = at.line_offset;

@@ -34,6 +34,21 @@ struct IndexContents {
 // without its newline, is left for later) and adds them to `index`.
 Status readIndex(const std::string& path, IndexContents& index, uint64_t from = 0);
 
+// Where each record of an index lies, for resuming and reordering it.
+struct RecordLine {
+  std::string photo;
+  bool described = false;  // false for the record of a photo that failed
+  uint64_t offset = 0;
+  uint64_t length = 0;     // without the newline
+};
+struct RecordLines {
+  std::vector<RecordLine> records;
+  uint64_t end_offset = 0;  // just after the last whole line
+  uint64_t size = 0;        // of the file when read
+};
+// -1 when the file cannot be read; damaged lines are skipped.
+Status readRecordLines(const std::string& path, RecordLines& lines);
+
 // The faces of the records that start at the given offsets, one per
 // (offset, face number) asked, in the same order; -1 when a record is no
 // longer there.

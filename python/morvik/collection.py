@@ -11,7 +11,7 @@ grouping of faces by person, both the library's (morvik/collection.h).
 
 import ctypes
 
-from . import _native, _numpy
+from . import _files, _native, _numpy
 from .errors import MorvikError, check
 from .faces import Description
 
@@ -119,7 +119,7 @@ class Index:
         """An index saved by save(); a damaged file raises MorvikError (-1)."""
         index = cls.__new__(cls)
         index._handle = ctypes.c_void_p()
-        check(_lib.MvIndexLoad(str(path).encode(), ctypes.byref(index._handle)),
+        check(_lib.MvIndexLoad(_files.native_path(path), ctypes.byref(index._handle)),
               "cannot load the index %s" % path)
         return index
 
@@ -196,7 +196,7 @@ class Index:
 
     def save(self, path):
         """Writes the index to `path` (atomically: a temporary file renamed)."""
-        check(_lib.MvIndexSave(self._live(), str(path).encode()), "cannot save the index %s" % path)
+        check(_lib.MvIndexSave(self._live(), _files.native_path(path)), "cannot save the index %s" % path)
 
     def cluster(self, threshold=0.5, progress=None):
         """Labels of the faces grouped by person (see morvik.cluster)."""

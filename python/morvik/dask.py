@@ -11,7 +11,8 @@ appended to OUT.partial as they come, so that an interrupted run loses
 nothing, and OUT is written at the end in the order of `paths`, as the
 serial `morvik index` writes it. A run over an existing OUT (or OUT.partial)
 describes only the photos without a record there; failed photos are tried
-again. Run as `python3 -m morvik.dask --help` for the command line that
+again. A run holds OUT.lock while it writes: a second run on the same OUT
+is refused (MorvikError -1) instead of racing the first. Run as `python3 -m morvik.dask --help` for the command line that
 `morvik index --workers/--scheduler` uses.
 """
 
@@ -22,7 +23,7 @@ import os
 import sys
 import time
 
-from . import indexing, records
+from . import _files, indexing, records
 from .errors import MorvikError, result_message
 from .faces import FIND_DEFAULT
 
@@ -119,6 +120,21 @@ def index(paths, client=None, out=None, algo=FIND_DEFAULT, max_faces=indexing.MA
     first_failure).
     """
     photos = [os.fsdecode(os.fspath(p)) for p in paths]
+    with _files.IndexLock(out) if out else _NoFile():
+        ordered, outcomes, reused = _index_into(out, photos, client, algo, max_faces, options, workers,
+                                                batch_size, progress)
+    result = [json.loads(line.decode("utf-8", "surrogateescape")) for line in ordered]
+    if summary is not None:
+        failures = [outcomes[p].code for p in photos if p in outcomes and outcomes[p].failed]
+        summary.update(photos=len(photos), reused=reused, failures=len(failures),
+                       first_failure=failures[0] if failures else 0,
+                       faces=sum(len(r.get("faces", ())) for r in result))
+    return result
+
+
+def _index_into(out, photos, client, algo, max_faces, options, workers, batch_size, progress):
+    """index()'s work, with OUT locked: (record lines in the order of
+    `photos`, {photo: Outcome} of this run, count of records reused)."""
     partial = out + ".partial" if out else None
     done = {}
     if out:
@@ -130,7 +146,7 @@ def index(paths, client=None, out=None, algo=FIND_DEFAULT, max_faces=indexing.MA
     outcomes = {}
     report = _Progress(len(todo), progress)
 
-    with open(partial, "ab") if partial else _NoFile() as journal:
+    with _files.open_for_append(partial) if partial else _NoFile() as journal:
         def sink(outcome):
             outcomes[outcome.photo] = outcome
             lines[outcome.photo] = outcome.line
@@ -152,18 +168,9 @@ def index(paths, client=None, out=None, algo=FIND_DEFAULT, max_faces=indexing.MA
 
     ordered = [lines[p] for p in photos]
     if out:
-        temporary = out + ".writing"
-        with open(temporary, "wb") as f:
-            f.writelines(line + b"\n" for line in ordered)
-        os.replace(temporary, out)
+        _files.write_atomically(out, (line + b"\n" for line in ordered))
         os.remove(partial)
-    result = [json.loads(line.decode("utf-8", "surrogateescape")) for line in ordered]
-    if summary is not None:
-        failures = [outcomes[p].code for p in photos if p in outcomes and outcomes[p].failed]
-        summary.update(photos=len(photos), reused=reused, failures=len(failures),
-                       first_failure=failures[0] if failures else 0,
-                       faces=sum(len(r.get("faces", ())) for r in result))
-    return result
+    return ordered, outcomes, reused
 
 
 class _NoFile:
@@ -201,7 +208,7 @@ def _arguments(argv):
 
 
 def _read_paths(source):
-    stream = sys.stdin.buffer if source == "-" else open(source, "rb")
+    stream = sys.stdin.buffer if source == "-" else _files.open_regular(source)
     with stream:
         return [os.fsdecode(p) for p in stream.read().split(b"\0") if p]
 
@@ -227,6 +234,9 @@ def main(argv=None):
         index(photos, client=client, out=args.out, algo=args.algo, max_faces=args.max_faces,
               options=option_values, workers=args.workers, batch_size=args.batch_size,
               summary=summary)
+    except MorvikError as e:
+        sys.stderr.write("morvik: %s: %s\n" % (args.out, e))
+        return 1
     finally:
         if client is not None:
             client.close()

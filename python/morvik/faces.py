@@ -23,6 +23,7 @@ from .options import options
 
 # Finder bits, combined with |.
 FIND_LBP, FIND_HAAR, FIND_HOG, FIND_CNN, FIND_PICO, FIND_CONFIRM = 0x02, 0x04, 0x08, 0x10, 0x20, 0x40
+_INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 # HOG first, the CNN detector only when HOG finds nothing.
 FIND_DEFAULT = FIND_HOG | FIND_CNN
 
@@ -121,10 +122,25 @@ def _to_c(face: Face) -> _native.Face:
     c = _native.Face()
     c.from_shape = face.from_shape
     c.angle = face.angle
-    c.rect.x, c.rect.y, c.rect.w, c.rect.h = (int(v) for v in face.rect)
-    c.left_eye.x, c.left_eye.y = (int(v) for v in face.left_eye)
-    c.right_eye.x, c.right_eye.y = (int(v) for v in face.right_eye)
+    c.rect.x, c.rect.y, c.rect.w, c.rect.h = _coordinates(face.rect, 4, "rect")
+    c.left_eye.x, c.left_eye.y = _coordinates(face.left_eye, 2, "left_eye")
+    c.right_eye.x, c.right_eye.y = _coordinates(face.right_eye, 2, "right_eye")
     return c
+
+
+def _coordinates(values, count, name):
+    """The `count` integers of a Face field, each within the library's 32
+    bits (ctypes would silently keep only the low bits of a larger one)."""
+    try:
+        numbers = [int(v) for v in values]
+    except (TypeError, ValueError, OverflowError):
+        raise MorvikError(-1, "Face.%s must hold %d integers, not %r" % (name, count, values)) from None
+    if len(numbers) != count:
+        raise MorvikError(-1, "Face.%s must hold %d integers, not %r" % (name, count, values))
+    for n in numbers:
+        if not _INT32_MIN <= n <= _INT32_MAX:
+            raise MorvikError(-1, "Face.%s value %d is outside the 32-bit range" % (name, n))
+    return numbers
 
 
 def find_in_pixels(pixels: _native.Image, algo: int, max_faces: int) -> List[_native.Face]:

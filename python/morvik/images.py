@@ -17,7 +17,7 @@ import ctypes
 import os
 from typing import Any, Iterator, Tuple, Union
 
-from . import _native, _numpy
+from . import _files, _native, _numpy
 from .errors import MorvikError, check
 
 _FORMATS = {
@@ -106,17 +106,16 @@ def as_pixels(image: Any, channel_order: str = "BGR") -> Tuple[_native.Image, An
 
 def read_file(path: Union[str, "os.PathLike[str]"]) -> bytes:
     """The bytes of an image file; MorvikError -2 with the reason (the same
-    words as the command-line tool) when there are none to decode."""
-    path = os.fspath(path)
-    if not os.path.exists(path):
-        raise MorvikError(-2, "no such file")
-    if os.path.isdir(path):
-        raise MorvikError(-2, "is a directory")
-    try:
-        with open(path, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        raise MorvikError(-2, e.strerror or str(e)) from None
+    words as the command-line tool) when there are none to decode. Only a
+    regular file within the decoder's limit is read."""
+    with _files.open_regular(path, code=-2) as f:
+        size = os.fstat(f.fileno()).st_size
+        if size > _photo_byte_limit():
+            raise MorvikError(-2, "too large for an image")
+        try:
+            data = f.read(size)
+        except OSError as e:
+            raise MorvikError(-2, e.strerror or str(e)) from None
     if not data:
         raise MorvikError(-2, "empty file")
     return data
@@ -135,6 +134,12 @@ def _why_not_decoded(data: bytes) -> str:
                     "(raise it with morvik.options['image.max_decoded_pixels'], up to 1073741824)"
                     % (w, h, w * h, cap))
     return "not an image that can be decoded"
+
+
+def _photo_byte_limit():
+    value = ctypes.c_int32()
+    check(_native.lib.GetOption(b"image.max_decoded_pixels", ctypes.byref(value), ctypes.sizeof(value)))
+    return max(value.value, 0) * _files.PHOTO_BYTES_PER_PIXEL + _files.PHOTO_OVERHEAD_BYTES
 
 
 @contextlib.contextmanager

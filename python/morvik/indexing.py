@@ -6,7 +6,7 @@ import json
 import os
 import threading
 
-from . import records
+from . import _files, records
 from .errors import MorvikError
 from .faces import FIND_DEFAULT, describe_in_pixels, find_in_pixels
 from .images import decoded, read_file
@@ -88,15 +88,17 @@ def indexed_lines(path):
     are ignored, and a missing file holds nothing."""
     done = {}
     try:
-        with open(path, "rb") as f:
-            for line in f:
-                line = line.rstrip(b"\n")
+        with _files.open_regular(path) as f:
+            for line in _files.record_lines(f):
+                if line is None:
+                    continue
                 try:
                     record = json.loads(line.decode("utf-8", "surrogateescape"))
                 except ValueError:
                     continue
                 if isinstance(record, dict) and "faces" in record and "photo" in record:
                     done[record["photo"]] = line
-    except FileNotFoundError:
-        pass
+    except MorvikError as e:
+        if e.detail != "no such file":
+            raise
     return done

@@ -79,6 +79,8 @@ class Options(MutableMapping):
         if kind == _native.OPTION_STRING:
             if not isinstance(value, str):
                 raise MorvikError(-1, "%s takes a string, not %s" % (key, type(value).__name__))
+            if "\0" in value:
+                raise MorvikError(-1, "%s cannot hold a NUL byte (a path would be cut there)" % key)
             text = value.encode("utf-8", "surrogateescape")
             buffer = ctypes.create_string_buffer(text, len(text))
             record = _native.OptionString(ctypes.cast(buffer, ctypes.c_void_p), len(text))

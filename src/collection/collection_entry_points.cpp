@@ -14,6 +14,7 @@
 #include "collection/clustering.h"
 #include "collection/face_index.h"
 #include "collection/index_file.h"
+#include "files/regular_file.h"
 #include "models/model_file.h"
 #include "morvik/collection.h"
 #include "morvik/morvik.h"
@@ -42,12 +43,10 @@ int guarded(Body body) noexcept {
 
 // The digest of a file's first `length` bytes, read a chunk at a time.
 int digestFile(const char* path, uint64_t length, uint64_t& value) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  uint64_t size = 0;
+  const int fd = morvik::openRegularFile(path, &size);
   if (fd < 0) return MV_INVALID_ARGS;
-  struct stat info;
   int rc = MV_OK;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) rc = MV_INVALID_ARGS;
-  const uint64_t size = rc == MV_OK ? static_cast<uint64_t>(info.st_size) : 0;
   if (length == std::numeric_limits<uint64_t>::max()) length = size;
   if (length > size) rc = MV_INVALID_ARGS;
   if (rc == MV_OK) {

@@ -12,6 +12,8 @@
 #include <faiss/impl/io.h>
 #include <faiss/index_io.h>
 
+#include "files/atomic_file.h"
+#include "files/regular_file.h"
 #include "models/model_file.h"
 
 namespace morvik {
@@ -139,27 +141,11 @@ bool digestPart(int fd, uint64_t size, uint64_t& value) {
   return true;
 }
 
-void syncFolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
-}
-
 }  // namespace
 
 void writeIndexFile(const std::string& path, const StoredIndex& stored) {
-  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (fd.get() < 0) fail(std::string("cannot write the index (") + std::strerror(errno) + ")", temporary);
-  struct Removal {
-    const std::string& name;
-    bool armed = true;
-    ~Removal() {
-      if (armed) ::unlink(name.c_str());
-    }
-  } removal{temporary};
-
+  AtomicFile file(path);
+  const std::string& temporary = file.temporaryPath();
   Header header{};
   std::memcpy(header.magic, kMagic, sizeof kMagic);
   header.version = kVersion;
@@ -171,35 +157,26 @@ void writeIndexFile(const std::string& path, const StoredIndex& stored) {
   header.source = stored.source;
   // The header is written last, over this placeholder: a file cut short
   // anywhere has no valid header.
-  if (!writeAll(fd.get(), &header, sizeof header)) fail("cannot write the index", temporary);
-  DigestingWriter writer(fd.get());
+  if (!file.write(&header, sizeof header)) fail("cannot write the index", temporary);
+  DigestingWriter writer(file.fd());
   faiss::write_index(&stored.index->faissIndex(), &writer);
   if (!writer.ok) fail("cannot write the index", temporary);
   header.payload_size = writer.written;
   header.payload_digest = writer.digest.value();
   header.attachment_size = stored.attachment.size();
   header.attachment_digest = digestOf(stored.attachment.data(), stored.attachment.size());
-  if (!writeAll(fd.get(), stored.attachment.data(), stored.attachment.size())) {
-    fail("cannot write the index", temporary);
-  }
+  if (!file.write(stored.attachment.data(), stored.attachment.size())) fail("cannot write the index", temporary);
   header.header_digest = digestOf(&header, offsetof(Header, header_digest));
-  if (::pwrite(fd.get(), &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
-      ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+  if (::pwrite(file.fd(), &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) {
     fail("cannot write the index", temporary);
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    fail(std::string("cannot replace the index (") + std::strerror(errno) + ")", path);
-  }
-  removal.armed = false;
-  syncFolderOf(path);
+  file.commit();
 }
 
 StoredIndex readIndexFile(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat info;
-  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    fail("cannot read the index", path);
-  }
+  uint64_t size = 0;
+  Fd fd(openRegularFile(path.c_str(), &size));
+  if (fd.get() < 0) fail("cannot read the index (" + openFailure(errno) + ")", path);
   Header header;
   if (!readAll(fd.get(), &header, sizeof header) || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) {
     fail("not an index file", path);
@@ -209,7 +186,6 @@ StoredIndex readIndexFile(const std::string& path) {
       header.dimension != kDescriptorSize) {
     fail("damaged index file (header)", path);
   }
-  const uint64_t size = static_cast<uint64_t>(info.st_size);
   if (header.payload_size > size || header.attachment_size > size ||
       sizeof(Header) + header.payload_size + header.attachment_size != size) {
     fail("damaged index file (truncated or extended)", path);

@@ -1,7 +1,9 @@
 // FAISS parallelises with OpenMP over every core by default. The library's
 // collection work takes at most two threads, so that a search or a build
 // leaves the host's other threads their cores; the calling thread's own
-// OpenMP setting is restored afterwards.
+// OpenMP setting is restored afterwards. In a child of fork() it takes
+// one: OpenMP's threads stayed in the parent, and a team started from
+// the copy of its pool waits for them for ever.
 #ifndef MORVIK_COLLECTION_OMP_THREADS_H_
 #define MORVIK_COLLECTION_OMP_THREADS_H_
 
@@ -11,6 +13,8 @@ extern "C" {
 int omp_get_max_threads(void);
 void omp_set_num_threads(int count);
 }
+
+#include "models/forked_child.h"
 
 namespace morvik {
 
@@ -22,6 +26,7 @@ constexpr int kCollectionThreads = 2;
 class BoundedThreads {
  public:
   explicit BoundedThreads(int most = kCollectionThreads) : previous_(omp_get_max_threads()) {
+    if (forkedChild()) most = 1;
     omp_set_num_threads(previous_ < most ? previous_ : most);
   }
   ~BoundedThreads() { omp_set_num_threads(previous_); }

@@ -1,16 +1,14 @@
 // Reading files and decoding encoded image bytes; printf-style formatting.
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "files/regular_file.h"
 #include "image/image_decode.h"
 #include "image/image_header.h"
 #include "morvik/config.h"
@@ -29,20 +27,13 @@ int clampedLength(const std::vector<char>& bytes) {
 
 int read_file(const char* path, std::vector<char>& bytes) {
   if (path == nullptr) return 0;
-  // A directory opens as a stream but reports a bogus length: only regular
-  // files are read.
-  struct stat info;
-  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return clampedLength(bytes);
-  std::fstream file(path, std::ios::in | std::ios::binary);
-  if (file.is_open()) {
-    file.seekg(0, std::ios::end);
-    const std::streamoff n = file.tellg();
-    if (n >= 0) {
-      bytes.resize(static_cast<size_t>(n));
-      file.seekg(0, std::ios::beg);
-      if (n > 0 && !file.read(bytes.data(), n)) bytes.resize(static_cast<size_t>(file.gcount()));
-    }
-  }
+  // Only regular files are read: a FIFO would block, a device never end,
+  // and a directory reports a bogus length.
+  uint64_t size = 0;
+  const morvik::FileDescriptor file(morvik::openRegularFile(path, &size));
+  if (!file.valid()) return clampedLength(bytes);
+  bytes.resize(static_cast<size_t>(size));
+  bytes.resize(morvik::readFully(file.get(), bytes.data(), bytes.size()));
   return clampedLength(bytes);
 }
 

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files/regular_file.h"
+
 namespace morvik {
 
 ModelBytes readModelFile(const std::string& path, uint64_t* digest) {
@@ -98,15 +100,10 @@ uint64_t modelDigest(const ModelBytes& bytes) {
 
 ModelFileSource::ModelFileSource(const std::string& path) : digest_(0) {
   const dlib::serialization_error unreadable("Unable to open " + path + " for reading.");
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  uint64_t size = 0;
+  fd_ = openRegularFile(path.c_str(), &size);
   if (fd_ < 0) throw unreadable;
-  // A directory opens too; only regular files are models.
-  struct stat info;
-  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd_);
-    throw unreadable;
-  }
-  size_ = static_cast<size_t>(info.st_size);
+  size_ = static_cast<size_t>(size);
   digest_ = ModelDigest(size_);
 }
 

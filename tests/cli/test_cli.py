@@ -1,11 +1,13 @@
 """The morvik command-line tool (MORVIK_CLI) on the test photographs
 (MORVIK_TESTDATA) and on bad input: exit statuses, messages and output."""
 
+import fcntl
 import json
 import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
 CLI = os.environ.get("MORVIK_CLI", "morvik")
@@ -227,7 +229,7 @@ class SearchIndexTest(unittest.TestCase):
             self.assertEqual(again.stdout.splitlines()[1:], first.stdout.splitlines()[1:])
             with open(mvx, "rb") as f:
                 self.assertEqual(len(f.read()), len(whole))
-        self.assertEqual([n for n in os.listdir(self.tmp.name) if ".tmp" in n], [])
+        self.assertEqual([n for n in os.listdir(self.tmp.name) if ".tmp" in n or n.endswith(".part")], [])
 
     def test_changed_json_lines_extend_or_rebuild_the_index(self):
         obama = [line for line in self.lines if "/obama/" in line]
@@ -270,6 +272,156 @@ class SearchIndexTest(unittest.TestCase):
         self.assertEqual(run("cluster", self.jsonl, "--out", self.tmp.name, "--threshold", "-1").returncode, 1)
         self.assertEqual(run("cluster", data("no/such.jsonl"), "--out", self.tmp.name).returncode, 2)
         self.assertEqual(run("search", self.jsonl, "p.jpg", "--threshold", "x").returncode, 1)
+
+
+class UntrustedFilesTest(unittest.TestCase):
+    """Paths and files that are not what they claim: FIFOs and devices,
+    planted links, overlong lines, records with absurd boxes. Each ends
+    quickly with a clear status and writes nothing but the intended file."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp()
+        self.victim = os.path.join(self.tmp, "victim.txt")
+        with open(self.victim, "w") as f:
+            f.write("precious")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def quick(self, *args):
+        start = time.monotonic()
+        result = subprocess.run([CLI, *args], capture_output=True, text=True, timeout=30)
+        self.assertLess(time.monotonic() - start, 5, args)
+        self.assertGreaterEqual(result.returncode, 0, "ended by a signal")
+        return result
+
+    def assert_victim_intact(self):
+        with open(self.victim) as f:
+            self.assertEqual(f.read(), "precious")
+
+    def test_photos_that_are_no_regular_files_fail_at_once(self):
+        fifo = os.path.join(self.tmp, "photo.jpg")
+        os.mkfifo(fifo)
+        for path, reason in (("/dev/zero", "not a regular file"), (fifo, "not a regular file"),
+                             (self.tmp, "is a directory")):
+            result = self.quick("faces", path)
+            self.assertEqual(result.returncode, 2, result.stderr)
+            self.assertIn(reason, result.stderr)
+
+    def test_index_refuses_an_out_that_is_no_index(self):
+        photos = people_folder(self.tmp)
+        photo = os.path.join(photos, "obama", "obama.jpg")
+        os.remove(photo)  # a copy of our own, not a link to the shared photograph
+        shutil.copyfile(data("people/obama/obama.jpg"), photo)
+        with open(photo, "rb") as f:
+            photo_bytes = f.read()
+        fifo = os.path.join(self.tmp, "fifo.jsonl")
+        os.mkfifo(fifo)
+        for out, reason in ((photo, "names one of the photos"), (self.victim, "is not a JSON-lines index"),
+                            (fifo, "is not a regular file"), (self.tmp, "is not a regular file")):
+            result = self.quick("index", "--algo", "hog", photos, "--out", out)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn(reason, result.stderr)
+            self.assertIn("nothing written", result.stderr)
+        with open(photo, "rb") as f:
+            self.assertEqual(f.read(), photo_bytes)
+        self.assert_victim_intact()
+        self.assertFalse(os.path.exists(self.victim + ".mvx"))
+
+    def test_index_resumes_and_never_truncates(self):
+        photos = people_folder(self.tmp)
+        out = os.path.join(self.tmp, "faces.jsonl")
+        fresh = run("index", "--algo", "hog", photos, "--out", out)
+        self.assertEqual(fresh.returncode, 0, fresh.stderr)
+        self.assertIn("(0 already indexed)", fresh.stdout)
+        with open(out, "rb") as f:
+            whole = f.read()
+        lines = whole.splitlines(keepends=True)
+        # Killed while writing its third record: two whole lines, half a third.
+        with open(out, "wb") as f:
+            f.write(lines[0] + lines[1] + lines[2][:len(lines[2]) // 2])
+        again = run("index", "--algo", "hog", photos, "--out", out)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertIn("(2 already indexed)", again.stdout)
+        self.assertIn("[3/3]", again.stderr)  # only the missing photos
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), whole)
+        # Nothing missing: nothing described, nothing lost.
+        third = run("index", "--algo", "hog", photos, "--out", out)
+        self.assertIn("(%d already indexed)" % len(lines), third.stdout)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), whole)
+        self.assertEqual(sorted(os.listdir(self.tmp)), ["faces.jsonl", "faces.jsonl.mvx", "photos", "victim.txt"])
+
+    def test_a_second_run_on_one_out_is_refused(self):
+        photos = people_folder(self.tmp)
+        out = os.path.join(self.tmp, "faces.jsonl")
+        with open(out + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            result = self.quick("index", "--algo", "hog", photos, "--out", out)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("another run is writing this index", result.stderr)
+        self.assertFalse(os.path.exists(out))
+
+    def test_planted_links_are_never_written_through(self):
+        photos = people_folder(self.tmp)
+        out = os.path.join(self.tmp, "faces.jsonl")
+        # Where earlier versions put their temporary files, and the files
+        # written besides the index itself.
+        for name in ("faces.jsonl.writing", "faces.jsonl.mvx", "faces.jsonl.mvx.tmp%d" % os.getpid()):
+            os.symlink(self.victim, os.path.join(self.tmp, name))
+        self.assertEqual(run("index", "--algo", "hog", photos, "--out", out).returncode, 0)
+        clusters = os.path.join(self.tmp, "clusters")
+        os.mkdir(clusters)
+        for name in ("clusters.json", "cluster_0001.png"):
+            os.symlink(self.victim, os.path.join(clusters, name))
+        result = run("cluster", out, "--out", clusters)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        annotated = os.path.join(self.tmp, "annotated.png")
+        os.symlink(self.victim, annotated)
+        self.assertEqual(run("annotate", "--algo", "hog", data("people/obama/obama.jpg"), annotated).returncode, 0)
+        self.assert_victim_intact()
+        for path in (out + ".mvx", os.path.join(clusters, "clusters.json"), annotated):
+            self.assertFalse(os.path.islink(path), path)
+        self.assertEqual(sorted(n for n in os.listdir(clusters) if not n.startswith("cluster_0")),
+                         ["clusters.json"])
+        self.assertEqual([n for n in os.listdir(self.tmp) if n.endswith(".part")], [])
+
+    def test_overlong_lines_are_damaged_lines(self):
+        photos = people_folder(self.tmp)
+        out = os.path.join(self.tmp, "faces.jsonl")
+        self.assertEqual(run("index", "--algo", "hog", photos, "--out", out).returncode, 0)
+        with open(out, "a") as f:
+            f.write('{"photo":"' + "x" * (3 << 20) + '","faces":[]}\n')
+        found = self.quick("search", "--algo", "hog", out, data("people/obama/obama2.jpg"))
+        self.assertEqual(found.returncode, 0, found.stderr)
+        self.assertIn("skipped 1 lines", found.stderr)
+
+    def test_records_naming_devices_or_absurd_boxes_do_not_stop_a_cluster(self):
+        photos = people_folder(self.tmp)
+        out = os.path.join(self.tmp, "faces.jsonl")
+        self.assertEqual(run("index", "--algo", "hog", photos, "--out", out).returncode, 0)
+        with open(out) as f:
+            record = json.loads(f.readline())
+        extra = []
+        for photo, box in (("/dev/zero", None), (record["photo"], (-5, -5, 20000, 20000)),
+                           (record["photo"], (2000000000, 2000000000, 2000000000, 2000000000)),
+                           (record["photo"], (-2000000000, -2000000000, 2100000000, 2100000000))):
+            copy = json.loads(json.dumps(record))
+            copy["photo"] = photo
+            if box:
+                copy["faces"][0]["rect"] = dict(zip("xywh", box))
+            extra.append(json.dumps(copy) + "\n")
+        with open(out, "a") as f:
+            f.writelines(extra)
+        clusters = os.path.join(self.tmp, "clusters")
+        result = self.quick("cluster", out, "--out", clusters)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        sheets = [n for n in os.listdir(clusters) if n.endswith(".png")]
+        self.assertTrue(sheets)
+        for name in sheets:
+            with open(os.path.join(clusters, name), "rb") as f:
+                self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
 
 
 class OptionsTest(unittest.TestCase):

@@ -10,6 +10,7 @@
 #include "collection/synthetic_descriptors.h"
 #include "morvik/collection.h"
 #include "morvik/morvik.h"
+#include "support/forked_child.h"
 #include "support/test_support.h"
 
 namespace {
@@ -107,3 +108,32 @@ TEST(Cluster, EdgeCases) {
 }
 
 }  // namespace
+
+// A host that forks after clustering (Python's multiprocessing does) gets a
+// child that clusters and searches: OpenMP's threads stayed in the parent,
+// so the child's collection work runs on its one thread.
+TEST(ClusteringFork, AChildForkedAfterAClusteringClustersAndSearches) {
+  const size_t count = 3000;
+  const std::vector<float> faces = clusteredDescriptors(count, 30, 0.3f, 11);
+  MvIndex* index = nullptr;
+  ASSERT_EQ(MvIndexCreate(MV_INDEX_EXACT, &index), MV_OK);
+  ASSERT_EQ(MvIndexAdd(index, faces.data(), count), MV_OK);
+  std::vector<uint32_t> labels(count);
+  size_t groups = 0;
+  ASSERT_EQ(MvIndexCluster(index, 0.5, labels.data(), labels.size(), &groups, nullptr, nullptr), MV_OK);
+  const size_t parent_groups = groups;
+  const std::string child = testing_support::inForkedChild(
+      [&] {
+        std::vector<uint32_t> again(count);
+        size_t found_groups = 0;
+        if (MvIndexCluster(index, 0.5, again.data(), again.size(), &found_groups, nullptr, nullptr) != MV_OK) return 1;
+        if (found_groups != parent_groups || again != labels) return 2;
+        MvNeighbor neighbors[5];
+        size_t found = 5;
+        if (MvIndexSearch(index, faces.data(), 5, MV_SEARCH_EXACT, neighbors, &found) != MV_OK || found != 5) return 3;
+        return neighbors[0].id == 0 ? 0 : 4;
+      },
+      60);
+  EXPECT_EQ(child, "exit 0");
+  MvIndexFree(index);
+}

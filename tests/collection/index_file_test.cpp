@@ -1,5 +1,7 @@
 // The index file: what is saved loads back the same, and a file that was
 // cut short, damaged or is not an index is refused instead of read.
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -120,6 +122,59 @@ TEST(IndexFile, AFolderThatCannotBeWrittenLeavesNothing) {
   EXPECT_EQ(MvIndexSave(index, "/no/such/folder/index.mvx"), MV_INVALID_ARGS);
   EXPECT_EQ(MvIndexSave(index, ""), MV_INVALID_ARGS);
   MvIndexFree(index);
+}
+
+// A FIFO would block the open, a device never end: both are refused at
+// once, by the loader and by the digest.
+TEST(IndexFile, PathsThatAreNoRegularFilesAreRefusedAtOnce) {
+  const std::string fifo = scratchPath("index_fifo.mvx");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  MvIndex* index = nullptr;
+  uint64_t digest = 0;
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(MvIndexLoad(path.c_str(), &index), MV_INVALID_ARGS);
+    EXPECT_EQ(index, nullptr);
+    EXPECT_EQ(MvFileDigest(path.c_str(), UINT64_MAX, &digest), MV_INVALID_ARGS);
+    EXPECT_EQ(MvFileDigest(path.c_str(), 10, &digest), MV_INVALID_ARGS);
+  }
+  std::remove(fifo.c_str());
+}
+
+// A link planted where a write once put its temporary file (PATH.tmpPID),
+// or at the index itself, is never written through; the folder is left
+// with the index and the planted link only.
+TEST(IndexFile, ASaveNeverWritesThroughAPlantedLink) {
+  const std::string folder = scratchPath("planted");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string victim = scratchPath("victim.txt");
+  writeBytes(victim, std::vector<char>{'k', 'e', 'e', 'p'});
+  const std::string path = folder + "/faces.mvx";
+  const std::string old_temporary = path + ".tmp" + std::to_string(getpid());
+  ASSERT_EQ(symlink(victim.c_str(), old_temporary.c_str()), 0);
+  saveIndex(path, MV_INDEX_EXACT, clusteredDescriptors(50, 5, 0.3f, 3));
+  EXPECT_EQ(fileBytes(victim), (std::vector<char>{'k', 'e', 'e', 'p'}));
+  // The index itself a link: replaced by the new file, its target intact.
+  std::remove(path.c_str());
+  ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
+  saveIndex(path, MV_INDEX_EXACT, clusteredDescriptors(50, 5, 0.3f, 3));
+  EXPECT_EQ(fileBytes(victim), (std::vector<char>{'k', 'e', 'e', 'p'}));
+  struct stat info;
+  ASSERT_EQ(lstat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  size_t entries = 0;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") ++entries;
+    }
+    closedir(dir);
+  }
+  EXPECT_EQ(entries, 2u);
+  std::remove(path.c_str());
+  std::remove(old_temporary.c_str());
+  rmdir(folder.c_str());
+  std::remove(victim.c_str());
 }
 
 TEST(FileDigest, CoversTheBytesAsked) {

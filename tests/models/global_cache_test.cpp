@@ -2,13 +2,18 @@
 // through GlobalFree, and loader failures.
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "models/forked_child.h"
+#include "morvik/findface.h"
 #include "morvik/global_cache.h"
 #include "morvik/morvik.h"
+#include "support/forked_child.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -124,4 +129,51 @@ TEST_F(GlobalCacheTest, RecursiveLockAllowsNestedUse) {
   GlobalLock inner;
   countingModel();  // registers while the lock is held
   EXPECT_EQ(registrations(), 1u);
+}
+
+// A fork while another thread loads a model (and so holds the lock) must
+// not leave the child with a lock no thread of its own will release.
+TEST_F(GlobalCacheTest, AForkDuringALoadLeavesTheChildALockItCanTake) {
+  std::atomic<bool> holding{false};
+  std::thread loader([&] {
+    GlobalLock lock;  // as a load holds it
+    holding = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  });
+  while (!holding) std::this_thread::yield();
+  EXPECT_FALSE(morvik::forkedChild());
+  const std::string child = testing_support::inForkedChild(
+      [] {
+        if (!morvik::forkedChild()) return 2;
+        GlobalLock lock;
+        return countingModel() && registrations() >= 1 ? 0 : 1;
+      },
+      20);
+  loader.join();
+  EXPECT_EQ(child, "exit 0");
+  EXPECT_FALSE(morvik::forkedChild());
+}
+
+// The same with real models: the process forks while another thread makes
+// its first call, and the child finds faces itself.
+TEST_F(GlobalCacheTest, AForkDuringAFirstCallLeavesAChildThatFindsFaces) {
+  const cv::Mat image = testing_support::photo("people/obama/obama2.jpg");
+  ASSERT_FALSE(image.empty());
+  const auto findFaces = [&image] {
+    mv::Face faces[4];
+    size_t n = 4;
+    return ExtractFaces(&image, faces, &n, mv::FindDlib);
+  };
+  std::atomic<bool> started{false};
+  int thread_rc = -100;
+  std::thread first([&] {
+    started = true;
+    thread_rc = findFaces();
+  });
+  while (!started) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const std::string child = testing_support::inForkedChild([&] { return findFaces() == MV_OK ? 0 : 1; }, 60);
+  first.join();
+  EXPECT_EQ(thread_rc, MV_OK);
+  EXPECT_EQ(child, "exit 0");
 }

@@ -31,7 +31,7 @@ using testing_support::photo;
 using testing_support::scratchPath;
 using testing_support::testdata;
 
-enum class Fault { kMissing, kEmpty, kTruncated, kOtherModel, kPhoto, kDirectory };
+enum class Fault { kMissing, kEmpty, kTruncated, kOtherModel, kPhoto, kDirectory, kFifo, kDevice };
 
 const char* faultName(Fault f) {
   switch (f) {
@@ -41,12 +41,16 @@ const char* faultName(Fault f) {
     case Fault::kOtherModel: return "another model";
     case Fault::kPhoto: return "a JPEG";
     case Fault::kDirectory: return "a directory";
+    case Fault::kFifo: return "a FIFO";
+    case Fault::kDevice: return "a device";
   }
   return "?";
 }
 
-constexpr Fault kFaults[] = {Fault::kMissing, Fault::kEmpty,  Fault::kTruncated,
-                             Fault::kOtherModel, Fault::kPhoto, Fault::kDirectory};
+// A FIFO without a writer would block the open for ever, and /dev/zero
+// would never end: both must be refused as unreadable at once.
+constexpr Fault kFaults[] = {Fault::kMissing, Fault::kEmpty,     Fault::kTruncated, Fault::kOtherModel,
+                             Fault::kPhoto,   Fault::kDirectory, Fault::kFifo,      Fault::kDevice};
 
 // What a call ended with: its result code or the exception that left it.
 std::string outcomeOf(const std::function<int()>& call) {
@@ -116,6 +120,8 @@ class ModelFile {
         break;
       }
       case Fault::kDirectory: EXPECT_EQ(mkdir(path_.c_str(), 0700), 0); break;
+      case Fault::kFifo: EXPECT_EQ(mkfifo(path_.c_str(), 0600), 0); break;
+      case Fault::kDevice: EXPECT_EQ(symlink("/dev/zero", path_.c_str()), 0); break;
     }
   }
 

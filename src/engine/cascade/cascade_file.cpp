@@ -2,7 +2,8 @@
 #include "engine/cascade/cascade_file.h"
 
 #include <cstring>
-#include <fstream>
+
+#include "files/regular_file.h"
 
 namespace morvik {
 namespace {
@@ -14,21 +15,19 @@ bool compressedName(const std::string& path) {
 }  // namespace
 
 bool cascadeFileReadable(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return false;
-  // Read in pieces, so that a huge file costs no memory before its size
-  // refuses it.
+  uint64_t size = 0;
+  const FileDescriptor file(openRegularFile(path.c_str(), &size));
+  if (!file.valid() || size > kMaxCascadeFileBytes) return false;
+  // Read in pieces, so that the check costs no memory.
   char piece[1 << 16];
   const bool compressed = compressedName(path);
   size_t total = 0;
-  while (in) {
-    in.read(piece, sizeof(piece));
-    const size_t got = static_cast<size_t>(in.gcount());
+  for (size_t got; (got = readFully(file.get(), piece, sizeof piece)) > 0;) {
     total += got;
     if (total > kMaxCascadeFileBytes) return false;
     if (!compressed && std::memchr(piece, '\0', got) != nullptr) return false;
   }
-  return !in.bad();
+  return true;
 }
 
 bool openCascadeFile(const std::string& path, cv::FileStorage& fs) {
