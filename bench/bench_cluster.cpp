@@ -8,6 +8,13 @@
 //   ./build/bench/bench_cluster --benchmark_counters_tabular=true
 // Counters: groups found, peak_MiB the process's peak resident memory
 // (VmHWM) after the call, which includes the descriptors themselves.
+//
+// Measured on 2 cores shared with other builds (load average about 15, so
+// the wall times are several times what an idle machine gives): 100 000
+// near-identical faces in one group, 65 s of processor time over both
+// threads (57% FAISS's portable distance code scanning the inverted lists,
+// 18% chinese_whispers) and 426 MiB at the peak; 20 000 of them 3 s of
+// processor time and 130 MiB.
 #include <fstream>
 #include <string>
 #include <vector>
