@@ -154,6 +154,12 @@ int runSearch(int argc, char** argv, int first) {
   size_t shown = 0;
   for (; shown < found; ++shown) {
     if (args.has("--threshold") && !(neighbors[shown].distance < threshold)) break;
+    // The library answers only with ids it holds, and the face table has
+    // one entry per id; an answer past it is a fault, never a read.
+    if (neighbors[shown].id >= collection.faces.size()) {
+      report(index_path, failure(MV_EXCEPTION, "the index answered with a face it does not hold"));
+      return exitStatus(MV_EXCEPTION);
+    }
     places.push_back(collection.faces[neighbors[shown].id]);
   }
   std::vector<IndexedFace> faces;

@@ -63,12 +63,14 @@ typedef void (*MvProgress)(void* context, uint64_t done, uint64_t total);
 MORVIK_API int MvIndexCreate(int32_t policy, MvIndex** index);
 /* Releases the index; null is allowed. */
 MORVIK_API void MvIndexFree(MvIndex* index);
-/* Appends `count` descriptors of 128 floats each (ids follow on). */
+/* Appends `count` descriptors of 128 floats each (ids follow on). A value
+ * that is not finite (NaN, infinity) refuses the whole call with -1. */
 MORVIK_API int MvIndexAdd(MvIndex* index, const float* vectors, size_t count);
 MORVIK_API int MvIndexGetInfo(const MvIndex* index, MvIndexInfo* info);
 /* The `k` faces closest to `query` (128 floats), nearest first. *found is
  * the capacity of `results` in (at least k) and the number written out
- * (fewer when the index holds fewer faces). */
+ * (fewer when the index holds fewer faces). A query with a value that is
+ * not finite: -1. */
 MORVIK_API int MvIndexSearch(const MvIndex* index, const float* query, size_t k, uint32_t flags,
                              MvNeighbor* results, size_t* found);
 /* Copies the descriptors of ids [first, first + count) into `out`. */
@@ -87,7 +89,8 @@ MORVIK_API int MvIndexGetAttachment(const MvIndex* index, const void** data, siz
  * the new one, never a part. */
 MORVIK_API int MvIndexSave(const MvIndex* index, const char* path);
 /* Reads an index written by MvIndexSave; every byte is checked against the
- * file's digests before any is used. */
+ * file's digests, and its structure against itself (sizes within the file,
+ * every id below the count), before any is used. */
 MORVIK_API int MvIndexLoad(const char* path, MvIndex** index);
 
 /* The digest of the first `length` bytes of a file (UINT64_MAX: all of it);
@@ -95,14 +98,16 @@ MORVIK_API int MvIndexLoad(const char* path, MvIndex** index);
 MORVIK_API int MvFileDigest(const char* path, uint64_t length, uint64_t* digest);
 
 /* Groups the faces of the index by person: dlib's chinese_whispers over the
- * pairs of faces closer than `threshold`. labels[id] is the face's group,
+ * graph joining each face to its nearest faces (32 at most) closer than
+ * `threshold`, so that memory grows with the number of faces. labels[id] is the face's group,
  * 0 for the largest, then by size (ties: the group whose first face comes
  * first). `count` is the capacity of `labels` (at least the index's size);
  * *clusters is the number of groups. `progress` (may be null) is called as
  * the pairs are found. */
 MORVIK_API int MvIndexCluster(const MvIndex* index, double threshold, uint32_t* labels, size_t count,
                               size_t* clusters, MvProgress progress, void* context);
-/* The same for `count` descriptors of 128 floats each. */
+/* The same for `count` descriptors of 128 floats each; a count whose bytes
+ * overflow, or a value that is not finite: -1. */
 MORVIK_API int MvCluster(const float* vectors, size_t count, double threshold, uint32_t* labels,
                          size_t* clusters, MvProgress progress, void* context);
 

@@ -10,6 +10,8 @@ grouping of faces by person, both the library's (morvik/collection.h).
 """
 
 import ctypes
+import functools
+import threading
 
 from . import _files, _native, _numpy
 from .errors import MorvikError, check
@@ -100,13 +102,48 @@ def _progress_callback(progress):
     return _PROGRESS(lambda _context, done, total: progress(done, total))
 
 
+def _holding_the_index(changes=False):
+    """A method of Index that holds the index's lock for its native calls.
+    A change asked for while a call of the same index is in progress (from
+    its progress callback, on the same thread) is refused: that call reads
+    what the change would move."""
+    def wrap(method):
+        @functools.wraps(method)
+        def held(self, *args, **kwargs):
+            with self._lock:
+                if changes and self._busy:
+                    raise MorvikError(-1, "the index cannot change during its own call")
+                self._busy += 1
+                try:
+                    return method(self, *args, **kwargs)
+                finally:
+                    self._busy -= 1
+                    if not self._busy and self._close_pending:
+                        self._free()
+        return held
+    return wrap
+
+
 class Index:
     """A nearest-neighbour index of face descriptors.
 
     kind: "auto" (exact up to EXACT_LIMIT faces, approximate above),
     "exact" (every search compares every face) or "approximate". Faces
-    are numbered 0, 1, ... in the order they are added.
+    are numbered 0, 1, ... in the order they are added. Threads may share
+    an index: its calls take turns.
     """
+
+    def __new__(cls, *args, **kwargs):
+        # One lock around the native handle: the library's index may be
+        # searched from several threads, but not while one changes or frees
+        # it. Reentrant, because a progress callback runs on the thread of
+        # the call it reports on; `_busy` counts those calls in progress.
+        index = super().__new__(cls)
+        index._handle = ctypes.c_void_p()
+        index._lock = threading.RLock()
+        index._busy = 0
+        index._close_pending = False
+        return index
 
     def __init__(self, kind="auto"):
         if kind not in _KINDS:
@@ -127,17 +164,25 @@ class Index:
         self.close()
 
     def close(self):
-        """Releases the index now rather than when it is collected."""
-        handle = getattr(self, "_handle", None)
-        if handle:
-            _lib.MvIndexFree(handle)
+        """Releases the index now rather than when it is collected; from a
+        progress callback of the index's own call, once that call ends."""
+        with self._lock:
+            if self._busy:
+                self._close_pending = True
+            else:
+                self._free()
+
+    def _free(self):
+        if self._handle:
+            _lib.MvIndexFree(self._handle)
             self._handle = ctypes.c_void_p()
 
     def _live(self):
-        if not self._handle:
+        if not self._handle or self._close_pending:
             raise MorvikError(-1, "the index is closed")
         return self._handle
 
+    @_holding_the_index()
     def _info(self):
         info = _Info()
         check(_lib.MvIndexGetInfo(self._live(), ctypes.byref(info)))
@@ -161,6 +206,7 @@ class Index:
         """Bytes held by the index."""
         return self._info().memory
 
+    @_holding_the_index(changes=True)
     def add(self, descriptors):
         """Adds descriptors; returns the range of their ids."""
         matrix = _matrix(descriptors)
@@ -168,6 +214,7 @@ class Index:
         check(_lib.MvIndexAdd(self._live(), matrix.ctypes.data_as(_float_p), matrix.shape[0]))
         return range(first, first + matrix.shape[0])
 
+    @_holding_the_index()
     def search(self, query, k=5, threshold=None, exact=False):
         """The k faces closest to `query`, nearest first, as (id, distance);
         with `threshold`, only those closer than it. `exact` compares with
@@ -182,10 +229,13 @@ class Index:
         check(_lib.MvIndexSearch(self._live(), vector.ctypes.data_as(_float_p), k,
                                  _SEARCH_EXACT if exact else 0, results, ctypes.byref(found)))
         pairs = [(int(results[i].id), float(results[i].distance)) for i in range(found.value)]
+        if any(face_id >= len(self) for face_id, _ in pairs):
+            raise MorvikError(-8, "the index answered with a face it does not hold")
         if threshold is not None:
             pairs = [pair for pair in pairs if pair[1] < threshold]
         return pairs
 
+    @_holding_the_index()
     def descriptors(self, first=0, count=None):
         """The stored descriptors as an (n, 128) float32 array."""
         if count is None:
@@ -194,10 +244,12 @@ class Index:
         check(_lib.MvIndexGetVectors(self._live(), first, count, out.ctypes.data_as(_float_p)))
         return out
 
+    @_holding_the_index()
     def save(self, path):
         """Writes the index to `path` (atomically: a temporary file renamed)."""
         check(_lib.MvIndexSave(self._live(), _files.native_path(path)), "cannot save the index %s" % path)
 
+    @_holding_the_index()
     def cluster(self, threshold=0.5, progress=None):
         """Labels of the faces grouped by person (see morvik.cluster)."""
         count = len(self)
@@ -212,8 +264,9 @@ class Index:
 
 
 def cluster(descriptors, threshold=0.5, progress=None):
-    """Groups faces by person: dlib's chinese_whispers over the pairs of
-    faces closer than `threshold`. Returns one label per descriptor, 0 for
+    """Groups faces by person: dlib's chinese_whispers over the graph
+    joining each face to its nearest faces (32 at most) closer than
+    `threshold`. Returns one label per descriptor, 0 for
     the largest group, 1 for the next, ... `progress(done, total)` is
     called as the pairs are found."""
     matrix = _matrix(descriptors)

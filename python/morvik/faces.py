@@ -280,8 +280,11 @@ def compare(a: DescriptorLike, b: DescriptorLike) -> float:
     128 numbers). Under 0.6 the faces are usually the same person.
     """
     first, second = _descriptor(a), _descriptor(b)
-    if not first or not second:
-        raise MorvikError(-1, "a descriptor must be a non-empty flat sequence of numbers")
+    # CompareVectors measures vectors of any equal length; a face's
+    # descriptor has 128 values, and anything else compared is a mistake.
+    if len(first) != _native.DESCRIPTOR_SIZE or len(second) != _native.DESCRIPTOR_SIZE:
+        raise MorvikError(-1, "descriptors must have %d values each, not %d and %d"
+                          % (_native.DESCRIPTOR_SIZE, len(first), len(second)))
     distance = ctypes.c_double()
     c_first = (ctypes.c_float * len(first)).from_buffer(first)
     c_second = (ctypes.c_float * len(second)).from_buffer(second)

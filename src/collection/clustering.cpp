@@ -1,7 +1,9 @@
 #include "collection/clustering.h"
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
+#include <stdexcept>
 
 #include <dlib/clustering.h>
 
@@ -9,6 +11,13 @@ namespace morvik {
 namespace {
 
 constexpr size_t kBatch = 1024;
+// Each face is joined to at most this many of its nearest faces closer than
+// the threshold (and to those that count it among theirs). A person whose
+// faces have fewer close neighbours than this is joined exactly as by
+// every close pair; a crowd of near-identical faces becomes a graph that
+// grows with the number of faces rather than its square, and chinese
+// whispers still carries one label across it.
+constexpr size_t kNeighbours = 32;
 
 // Group numbers by size, largest first; among groups of the same size the
 // one whose first face comes first.
@@ -39,22 +48,32 @@ size_t clusterFaces(const FaceIndex& index, double threshold, std::vector<uint32
   const size_t n = index.size();
   labels.clear();
   if (n == 0) return 0;
-  // Each face is an edge to itself, as in dlib's example, so that a face
-  // without neighbours still gets a group of its own.
-  std::vector<dlib::sample_pair> edges;
+  if (n > std::numeric_limits<uint32_t>::max()) throw std::invalid_argument("too many faces to group");
+  // Each edge once, as (smaller id, larger id): a face and its neighbour
+  // usually find each other.
+  std::vector<std::pair<uint32_t, uint32_t>> links;
   std::vector<float> batch(kBatch * kDescriptorSize);
   std::vector<std::pair<uint64_t, uint64_t>> pairs;
   for (size_t first = 0; first < n; first += kBatch) {
     const size_t count = std::min(kBatch, n - first);
     index.vectors(first, count, batch.data());
     pairs.clear();
-    index.range(batch.data(), count, threshold, pairs);
+    // One more than the neighbours kept: the face itself comes first.
+    index.nearby(batch.data(), count, kNeighbours + 1, threshold, pairs);
     for (const auto& pair : pairs) {
       const uint64_t a = first + pair.first, b = pair.second;
-      if (a < b) edges.emplace_back(a, b);
+      if (a != b) links.emplace_back(static_cast<uint32_t>(std::min(a, b)), static_cast<uint32_t>(std::max(a, b)));
     }
     if (progress) progress(context, first + count, n);
   }
+  std::sort(links.begin(), links.end());
+  links.erase(std::unique(links.begin(), links.end()), links.end());
+  std::vector<dlib::sample_pair> edges;
+  edges.reserve(links.size() + n);
+  for (const auto& link : links) edges.emplace_back(link.first, link.second);
+  links = {};
+  // Each face is an edge to itself, as in dlib's example, so that a face
+  // without neighbours still gets a group of its own.
   for (size_t i = 0; i < n; ++i) edges.emplace_back(i, i);
   std::vector<unsigned long> raw;
   dlib::chinese_whispers(edges, raw);

@@ -1,7 +1,8 @@
-// Grouping faces by person: every pair of faces closer than the threshold
-// is an edge (found through the index, a batch of faces at a time), and
-// dlib's chinese_whispers labels the graph, as dlib's own face clustering
-// does.
+// Grouping faces by person: each face is joined to its nearest faces
+// closer than the threshold (found through the index, a batch of faces at
+// a time; a bounded number of them per face, so that memory grows with the
+// number of faces), and dlib's chinese_whispers labels the graph, as dlib's
+// own face clustering does.
 #ifndef MORVIK_COLLECTION_CLUSTERING_H_
 #define MORVIK_COLLECTION_CLUSTERING_H_
 

@@ -67,6 +67,11 @@ int digestFile(const char* path, uint64_t length, uint64_t& value) {
   return rc;
 }
 
+// A count of descriptors whose bytes a size_t can hold.
+bool describable(size_t count) {
+  return count <= std::numeric_limits<size_t>::max() / (morvik::kDescriptorSize * sizeof(float));
+}
+
 }  // namespace
 
 extern "C" {
@@ -85,9 +90,7 @@ MORVIK_API void MvIndexFree(MvIndex* index) { delete index; }
 
 MORVIK_API int MvIndexAdd(MvIndex* index, const float* vectors, size_t count) {
   if (index == nullptr || (vectors == nullptr && count > 0)) return MV_INVALID_ARGS;
-  if (count > std::numeric_limits<size_t>::max() / (morvik::kDescriptorSize * sizeof(float))) {
-    return MV_INVALID_ARGS;
-  }
+  if (!describable(count)) return MV_INVALID_ARGS;
   return guarded([&]() -> int {
     index->stored.index->add(vectors, count);
     return MV_OK;
@@ -200,7 +203,7 @@ MORVIK_API int MvIndexCluster(const MvIndex* index, double threshold, uint32_t* 
 MORVIK_API int MvCluster(const float* vectors, size_t count, double threshold, uint32_t* labels,
                          size_t* clusters, MvProgress progress, void* context) {
   if ((vectors == nullptr || labels == nullptr) && count > 0) return MV_INVALID_ARGS;
-  if (clusters == nullptr || !(threshold > 0.0)) return MV_INVALID_ARGS;
+  if (clusters == nullptr || !(threshold > 0.0) || !describable(count)) return MV_INVALID_ARGS;
   return guarded([&]() -> int {
     morvik::FaceIndex index(MV_INDEX_AUTO);
     index.add(vectors, count);

@@ -1,13 +1,14 @@
 #include "collection/face_index.h"
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 #include <random>
 #include <stdexcept>
 
 #include <faiss/IndexFlat.h>
 #include <faiss/IndexIVFFlat.h>
-#include <faiss/impl/AuxIndexStructures.h>
+#include <faiss/invlists/InvertedLists.h>
 
 #include "collection/omp_threads.h"
 
@@ -40,6 +41,57 @@ size_t probesFor(size_t lists) { return std::max(kMinProbes, lists / kProbeFract
 
 const faiss::IndexIVFFlat* asIvf(const faiss::Index* index) {
   return dynamic_cast<const faiss::IndexIVFFlat*>(index);
+}
+
+// NaN and infinities would reach FAISS's heaps and k-means, where they do
+// not compare; every descriptor and query is a finite point.
+void requireFinite(const float* values, size_t count) {
+  if (!std::all_of(values, values + count * kDescriptorSize, [](float v) { return std::isfinite(v); })) {
+    throw std::invalid_argument("a descriptor holds a value that is not finite");
+  }
+}
+
+// The same for descriptors stored as FAISS's codes (bytes).
+void requireFiniteCodes(const std::vector<uint8_t>& codes) {
+  for (size_t at = 0; at + sizeof(float) <= codes.size(); at += sizeof(float)) {
+    float value;
+    std::memcpy(&value, codes.data() + at, sizeof value);
+    if (!std::isfinite(value)) throw std::invalid_argument("a stored descriptor holds a value that is not finite");
+  }
+}
+
+// An inverted file read from a file: FAISS asserts (aborts) on lists,
+// ids or a quantizer that contradict each other, so they are checked here
+// first. Every id names one face below the count, once.
+void checkInvertedFile(const faiss::IndexIVFFlat& ivf) {
+  const auto* quantizer = dynamic_cast<const faiss::IndexFlatL2*>(ivf.quantizer);
+  if (quantizer == nullptr || quantizer->d != static_cast<int>(kDescriptorSize) ||
+      static_cast<size_t>(quantizer->ntotal) != ivf.nlist || ivf.nlist == 0) {
+    throw std::invalid_argument("the quantizer does not hold one centre per list");
+  }
+  requireFinite(quantizer->get_xb(), ivf.nlist);
+  if (ivf.nprobe == 0 || ivf.nprobe > ivf.nlist) throw std::invalid_argument("lists to visit out of range");
+  const auto* lists = dynamic_cast<const faiss::ArrayInvertedLists*>(ivf.invlists);
+  if (lists == nullptr || lists->nlist != ivf.nlist || lists->code_size != kDescriptorSize * sizeof(float)) {
+    throw std::invalid_argument("inverted lists of another kind");
+  }
+  const auto total = static_cast<size_t>(ivf.ntotal);
+  std::vector<bool> seen(total, false);
+  size_t held = 0;
+  for (size_t list = 0; list < lists->nlist; ++list) {
+    if (lists->codes[list].size() != lists->ids[list].size() * lists->code_size) {
+      throw std::invalid_argument("a list's codes and ids differ in number");
+    }
+    requireFiniteCodes(lists->codes[list]);
+    for (const faiss::Index::idx_t id : lists->ids[list]) {
+      if (id < 0 || static_cast<size_t>(id) >= total || seen[static_cast<size_t>(id)]) {
+        throw std::invalid_argument("a list names a face the index does not hold, or one twice");
+      }
+      seen[static_cast<size_t>(id)] = true;
+      ++held;
+    }
+  }
+  if (held != total) throw std::invalid_argument("the lists do not hold every face");
 }
 
 }  // namespace
@@ -76,6 +128,7 @@ int FaceIndex::wantedStructure(size_t total) const {
 
 void FaceIndex::add(const float* vectors, size_t count) {
   if (count == 0) return;
+  requireFinite(vectors, count);
   BoundedThreads threads;
   const size_t total = size() + count;
   const int wanted = wantedStructure(total);
@@ -141,9 +194,14 @@ void FaceIndex::adopt(std::unique_ptr<faiss::Index> index, size_t trained) {
     throw std::invalid_argument("not an index of face descriptors");
   }
   if (auto* ivf = dynamic_cast<faiss::IndexIVFFlat*>(index.get())) {
-    if (ivf->direct_map.type != faiss::DirectMap::Array) ivf->make_direct_map(true);
-    trained_ = trained;
-  } else if (dynamic_cast<faiss::IndexFlatL2*>(index.get()) != nullptr) {
+    checkInvertedFile(*ivf);
+    // The map from id to place is made from the lists just checked, never
+    // taken from the file: a stored entry outside its list would be read.
+    ivf->set_direct_map_type(faiss::DirectMap::NoMap);
+    ivf->set_direct_map_type(faiss::DirectMap::Array);
+    trained_ = std::min(trained, static_cast<size_t>(ivf->ntotal));
+  } else if (const auto* flat = dynamic_cast<faiss::IndexFlatL2*>(index.get())) {
+    requireFinite(flat->get_xb(), static_cast<size_t>(flat->ntotal));
     trained_ = 0;
   } else {
     throw std::invalid_argument("not an index of face descriptors");
@@ -162,6 +220,7 @@ void FaceIndex::vectors(size_t first, size_t count, float* out) const {
 }
 
 std::vector<Neighbor> FaceIndex::search(const float* query, size_t k, bool exact) const {
+  requireFinite(query, 1);
   const size_t n = size();
   k = std::min(k, n);
   if (k == 0) return {};
@@ -188,22 +247,30 @@ std::vector<Neighbor> FaceIndex::search(const float* query, size_t k, bool exact
   return found;
 }
 
-void FaceIndex::range(const float* queries, size_t count, double radius,
-                      std::vector<std::pair<uint64_t, uint64_t>>& pairs) const {
-  if (count == 0 || size() == 0) return;
-  BoundedThreads threads;
+void FaceIndex::nearby(const float* queries, size_t count, size_t k, double radius,
+                       std::vector<std::pair<uint64_t, uint64_t>>& pairs) const {
+  k = std::min(k, size());
+  if (count == 0 || k == 0) return;
+  // The exact index answers a batch with BLAS products (threaded by BLAS
+  // itself), each followed by a parallel update of the queries' heaps: there
+  // OpenMP's threads mostly wait for each other at every block's end (three
+  // times the processor time of one thread for 20 000 faces on a busy
+  // machine). The inverted file's batch is one parallel loop over queries.
+  BoundedThreads threads(asIvf(index_.get()) ? kCollectionThreads : 1);
+  std::vector<float> distances(count * k);
+  std::vector<faiss::Index::idx_t> ids(count * k);
+  index_->search(static_cast<faiss::Index::idx_t>(count), queries, static_cast<faiss::Index::idx_t>(k),
+                 distances.data(), ids.data());
   // FAISS compares squared distances in its own arithmetic: a margin keeps
   // the faces at the boundary, which the library's distance then decides.
   const float margin = static_cast<float>(radius * radius * 1.001 + 1e-6);
-  faiss::RangeSearchResult result(static_cast<faiss::Index::idx_t>(count));
-  index_->range_search(static_cast<faiss::Index::idx_t>(count), queries, margin, &result);
   std::vector<float> vector(kDescriptorSize);
   for (size_t q = 0; q < count; ++q) {
-    for (size_t j = result.lims[q]; j < result.lims[q + 1]; ++j) {
-      const faiss::Index::idx_t id = result.labels[j];
-      index_->reconstruct(id, vector.data());
+    for (size_t j = q * k; j < (q + 1) * k; ++j) {
+      if (ids[j] < 0 || !(distances[j] < margin)) continue;
+      index_->reconstruct(ids[j], vector.data());
       if (descriptorDistance(queries + q * kDescriptorSize, vector.data()) < radius) {
-        pairs.emplace_back(q, static_cast<uint64_t>(id));
+        pairs.emplace_back(q, static_cast<uint64_t>(ids[j]));
       }
     }
   }

@@ -60,20 +60,25 @@ class FaceIndex {
   // Bytes held by the index's own structures.
   size_t memoryBytes() const;
 
-  // Appends `count` descriptors; their ids follow on from size().
+  // Appends `count` descriptors; their ids follow on from size(). Throws
+  // std::invalid_argument for a value that is not finite.
   void add(const float* vectors, size_t count);
   // The k closest faces, nearest first, with descriptorDistance. `exact`
-  // scans every descriptor whatever the structure.
+  // scans every descriptor whatever the structure. A query with a value
+  // that is not finite: std::invalid_argument.
   std::vector<Neighbor> search(const float* query, size_t k, bool exact) const;
-  // Every face within `radius` (descriptorDistance < radius) of each of
-  // `count` queries; appends (query number, id) pairs.
-  void range(const float* queries, size_t count, double radius,
-             std::vector<std::pair<uint64_t, uint64_t>>& pairs) const;
+  // Of the k faces nearest each of `count` queries (as the structure finds
+  // them), those within `radius` (descriptorDistance < radius); appends
+  // (query number, id) pairs.
+  void nearby(const float* queries, size_t count, size_t k, double radius,
+              std::vector<std::pair<uint64_t, uint64_t>>& pairs) const;
   // Copies descriptors [first, first + count) into `out`.
   void vectors(size_t first, size_t count, float* out) const;
 
   // The FAISS index itself, for the file reader and writer.
   const faiss::Index& faissIndex() const { return *index_; }
+  // Takes over an index FAISS read from a file, once its structure holds
+  // together (std::invalid_argument otherwise).
   void adopt(std::unique_ptr<faiss::Index> index, size_t trained);
 
  private:

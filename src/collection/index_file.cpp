@@ -1,6 +1,7 @@
 #include "collection/index_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -200,6 +201,7 @@ StoredIndex readIndexFile(const std::string& path) {
       digestOf(stored.attachment.data(), stored.attachment.size()) != header.attachment_digest) {
     fail("damaged index file (attachment)", path);
   }
+  checkIndexLayout(fd.get(), sizeof(Header), header.payload_size, header.count);
   if (::lseek(fd.get(), sizeof(Header), SEEK_SET) != static_cast<off_t>(sizeof(Header))) {
     fail("cannot read the index", path);
   }
@@ -217,6 +219,25 @@ StoredIndex readIndexFile(const std::string& path) {
   stored.index->adopt(std::move(index), header.trained);
   stored.source = header.source;
   return stored;
+}
+
+void sealIndexImage(std::vector<unsigned char>& bytes) {
+  if (bytes.size() < sizeof(Header)) return;
+  Header header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  const uint64_t after = bytes.size() - sizeof(Header);
+  header.attachment_size = std::min<uint64_t>(header.attachment_size, after);
+  header.payload_size = after - header.attachment_size;
+  // The FAISS part goes through the reader's own digest of a file's part.
+  Fd part(::memfd_create("index part", MFD_CLOEXEC));
+  const unsigned char* payload = bytes.data() + sizeof(Header);
+  if (part.get() < 0 || !writeAll(part.get(), payload, header.payload_size) ||
+      ::lseek(part.get(), 0, SEEK_SET) != 0 || !digestPart(part.get(), header.payload_size, header.payload_digest)) {
+    throw std::runtime_error("cannot digest the index's part");
+  }
+  header.attachment_digest = digestOf(payload + header.payload_size, header.attachment_size);
+  header.header_digest = digestOf(&header, offsetof(Header, header_digest));
+  std::memcpy(bytes.data(), &header, sizeof header);
 }
 
 }  // namespace morvik

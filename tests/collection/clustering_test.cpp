@@ -1,5 +1,8 @@
 // Grouping faces by person: synthetic people come out whole and apart,
 // and so do the people of the test photographs.
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
@@ -87,6 +90,33 @@ TEST(Cluster, ThePeopleOfTheTestPhotographs) {
   EXPECT_EQ(clusters, 2u);
   expectGroupsArePeople(labels, person);
   EXPECT_EQ(labels[0], 0u);  // the three photos of the first man are the larger group
+}
+
+TEST(Cluster, ACrowdOfNearIdenticalFacesIsOneGroup) {
+  // Every face within the threshold of every other: the pairs would grow
+  // with the square of the crowd, the neighbour lists stay bounded.
+  constexpr size_t kCrowd = 10000;
+  const std::vector<float> faces = clusteredDescriptors(kCrowd, 1, 0.05f, 31);
+  std::vector<uint32_t> labels(kCrowd, 7);
+  size_t clusters = 0;
+  ASSERT_EQ(MvCluster(faces.data(), kCrowd, 0.5, labels.data(), &clusters, nullptr, nullptr), MV_OK);
+  EXPECT_EQ(clusters, 1u);
+  EXPECT_EQ(std::count(labels.begin(), labels.end(), 0u), static_cast<long>(kCrowd));
+}
+
+TEST(Cluster, NonFiniteValuesAndOverflowingCountsAreRefused) {
+  std::vector<float> faces = clusteredDescriptors(4, 2, 0.1f, 6);
+  std::vector<uint32_t> labels(4);
+  size_t clusters = 9;
+  faces[3 * 128 + 100] = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_EQ(MvCluster(faces.data(), 4, 0.5, labels.data(), &clusters, nullptr, nullptr), MV_INVALID_ARGS);
+  faces[3 * 128 + 100] = -INFINITY;
+  EXPECT_EQ(MvCluster(faces.data(), 4, 0.5, labels.data(), &clusters, nullptr, nullptr), MV_INVALID_ARGS);
+  // A count whose bytes a size_t cannot hold is a caller's mistake, not an
+  // allocation that fails.
+  const size_t overflowing = std::numeric_limits<size_t>::max() / 256;
+  EXPECT_EQ(MvCluster(faces.data(), overflowing, 0.5, labels.data(), &clusters, nullptr, nullptr), MV_INVALID_ARGS);
+  EXPECT_EQ(clusters, 9u);
 }
 
 TEST(Cluster, EdgeCases) {

@@ -2,6 +2,7 @@
 // approximate one finds nearly all of the exact neighbours, and the
 // automatic policy switches between them at the limit.
 #include <algorithm>
+#include <cmath>
 #include <set>
 #include <vector>
 
@@ -129,6 +130,15 @@ TEST(FaceIndexEntryPoints, BadArgumentsAreRefused) {
   ASSERT_EQ(MvIndexSearch(index, faces.data(), 4, MV_SEARCH_EXACT, results, &found), MV_OK);
   EXPECT_EQ(found, 4u);
   EXPECT_EQ(results[0].id, 0u);
+  // Values that are not finite: the whole call is refused, nothing added.
+  std::vector<float> bad(faces.begin(), faces.begin() + 3 * 128);
+  for (const float value : {std::nanf(""), INFINITY, -INFINITY}) {
+    bad[2 * 128 + 5] = value;
+    EXPECT_EQ(MvIndexAdd(index, bad.data(), 3), MV_INVALID_ARGS) << value;
+    found = 4;
+    EXPECT_EQ(MvIndexSearch(index, &bad[2 * 128], 4, 0, results, &found), MV_INVALID_ARGS) << value;
+    EXPECT_EQ(MvIndexSearch(index, &bad[2 * 128], 4, MV_SEARCH_EXACT, results, &found), MV_INVALID_ARGS);
+  }
   float out[128];
   EXPECT_EQ(MvIndexGetVectors(index, 10, 1, out), MV_INVALID_ARGS);
   EXPECT_EQ(MvIndexGetVectors(index, 9, 1, out), MV_OK);

@@ -5,12 +5,15 @@
 // OUT_DIR/<target>/ receives small, valid inputs from which the fuzzers
 // mutate: shrunken test photographs in several encodings, option documents,
 // the shipped pico cascade and small ones made here, option calls, small
-// landmark models, and small and shipped OpenCV cascades.
+// landmark models, small and shipped OpenCV cascades, and small index
+// files of the collections.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +25,7 @@
 
 #include "engine/cascade/haar_cascade.h"
 #include "engine/cascade/lbp_cascade.h"
+#include "morvik/collection.h"
 #include "morvik/morvik.h"
 #include "morvik/morvik_c.h"
 
@@ -281,6 +285,41 @@ void geometrySeeds(const std::string& dir) {
   }
 }
 
+// Index files as the library writes them: empty, exact, and inverted files
+// whose list sizes are stored in full and sparsely (faces of a few people
+// leave most lists empty). The smallest inverted file has 64 lists.
+void indexSeeds(const std::string& dir) {
+  std::mt19937 rng(77);
+  std::normal_distribution<float> gauss(0.0f, 1.0f);
+  auto faces = [&](size_t count, size_t people, float spread) {
+    std::vector<float> centres(people * 128), out(count * 128);
+    for (float& v : centres) v = gauss(rng) / std::sqrt(128.0f);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = centres[(i / 128 % people) * 128 + i % 128] + spread * gauss(rng);
+    return out;
+  };
+  struct Seed {
+    const char* name;
+    int32_t policy;
+    std::vector<float> faces;
+  };
+  const Seed seeds[] = {{"empty", MV_INDEX_AUTO, {}},
+                        {"exact", MV_INDEX_EXACT, faces(12, 12, 0.0f)},
+                        {"lists_full", MV_INDEX_APPROXIMATE, faces(64, 64, 0.0f)},
+                        {"lists_sparse", MV_INDEX_APPROXIMATE, faces(64, 2, 0.01f)}};
+  for (const Seed& seed : seeds) {
+    MvIndex* index = nullptr;
+    const std::string path = dir + "/" + seed.name + ".mvx";
+    const char table[] = "face table";
+    if (MvIndexCreate(seed.policy, &index) != MV_OK || MvIndexAdd(index, seed.faces.data(), seed.faces.size() / 128) != MV_OK ||
+        MvIndexSetAttachment(index, table, sizeof table) != MV_OK || MvIndexSave(index, path.c_str()) != MV_OK) {
+      std::fprintf(stderr, "cannot write %s\n", path.c_str());
+      std::exit(1);
+    }
+    MvIndexFree(index);
+    ++g_written;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -295,6 +334,7 @@ int main(int argc, char** argv) {
   optionSeeds(out + "/fuzz_options");
   landmarkSeeds(out + "/fuzz_landmark_model");
   geometrySeeds(out + "/fuzz_pixel_geometry");
+  indexSeeds(out + "/fuzz_index_file");
   // The shipped cascades lie beside the pico cascade in the data directory.
   const std::string pico = argv[4];
   const size_t slash = pico.find_last_of('/');
