@@ -340,7 +340,7 @@ class UntrustedFilesTest(unittest.TestCase):
         # Killed while writing its third record: two whole lines, half a third.
         with open(out, "wb") as f:
             f.write(lines[0] + lines[1] + lines[2][:len(lines[2]) // 2])
-        again = run("index", "--algo", "hog", photos, "--out", out)
+        again = run("--verbose", "index", "--algo", "hog", photos, "--out", out)
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertIn("(2 already indexed)", again.stdout)
         self.assertIn("[3/3]", again.stderr)  # only the missing photos
