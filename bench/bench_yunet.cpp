@@ -1,11 +1,14 @@
 // The YuNet network, image to faces (score 0.2), with its model loaded:
-// on one thread for each group photo of boxes.csv (500 x 375 or 360 x 480) and for a 640 x 480 photo,
-// bald_guys.jpg (1986 x 1545) on one and two threads; each instruction set
-// on the 640 x 480 photo; beside them the chain 0x1E (LBP, Haar, HOG, CNN)
-// on the 500 x 375 photos. The counters give the multiply-adds per second
-// against the floor: the network's multiply-adds at this processor's peak.
+// on one thread for each group photo of boxes.csv (500 x 375, or 360 x
+// 480) and for a 640 x 480 photo; bald_guys.jpg (1986 x 1545) on one and
+// two threads; each instruction set on the 640 x 480 photo; the chain 0x1E
+// (LBP, Haar, HOG, CNN) on the group photos beside them; and the largest
+// working image, with its peak memory. The counters give the multiply-adds
+// per second, to set against the floor: the network's multiply-adds
+// (yunetMultiplyAdds) at this processor's peak rate.
 // Run: OPENBLAS_NUM_THREADS=1 ./build/bench/bench_yunet --benchmark_repetitions=5
 //      --benchmark_report_aggregates_only=true
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@
 #include "models/yunet_loader.h"
 #include "morvik/config.h"
 #include "morvik/morvik.h"
+#include "resident_memory.h"
 
 namespace {
 
@@ -102,6 +106,34 @@ void BM_YunetIsa(benchmark::State& state) {
   run(state, photoAt(4).image, 1, isa);
 }
 BENCHMARK(BM_YunetIsa)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The peak resident memory, in KiB (VmHWM).
+double peakKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmHWM:") {
+      double kb = 0;
+      status >> kb;
+      return kb;
+    }
+    status.ignore(4096, '\n');
+  }
+  return 0.0;
+}
+
+// The largest working image the library makes by default (4096 x 4096,
+// "image.max_working_pixels"), of noise, on one thread: its time, and how
+// far the process's peak memory rises above what it held before (the
+// image's 48 MiB included; the maps are freed after the call).
+void BM_YunetLargest(benchmark::State& state) {
+  cv::Mat image(4096, 4096, CV_8UC3);
+  cv::randu(image, cv::Scalar::all(0), cv::Scalar::all(255));
+  const double before = bench_support::residentKiB();
+  run(state, image, 1, morvik::bestYunetIsa());
+  state.counters["peak_MiB"] = (peakKiB() - before) / 1024;
+}
+BENCHMARK(BM_YunetLargest)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The chain 0x1E through ExtractFaces, as hosts call it (one thread with
 // OPENBLAS_NUM_THREADS=1).
