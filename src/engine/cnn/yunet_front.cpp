@@ -79,7 +79,9 @@ Pipeline::Pipeline(const YunetNetwork& net, const YunetKernels& k, const cv::Mat
   MV_CHECK(last.h == c3.h() && last.w == c3.w() && last.c == c3.c());
   // Every ring but the last, and a row of zeros as long as the longest.
   // Each ring starts a cache line.
-  const auto lines = [](long floats) { return static_cast<size_t>((floats + kYunetLanes - 1) / kYunetLanes * kYunetLanes); };
+  const auto lines = [](long floats) {
+    return static_cast<size_t>((floats + kYunetLanes - 1) / kYunetLanes * kYunetLanes);
+  };
   size_t floats = 0, longest = 0;
   for (size_t s = 0; s + 1 < stages_.size(); ++s) {
     floats += lines(stages_[s].slots * stages_[s].stride);
