@@ -92,6 +92,8 @@ class MORVIK_API GCONFIG_MORVIK {
   // and merges their faces instead of stopping at the first that finds one.
   int find_eye_check = 1;    // 0 or 1
   int find_all_members = 0;  // 0 or 1
+  // The YuNet face network's model file.
+  std::string yunet_path = "/usr/share/morvik/libfacedetection_yunet.bin";
 
  private:
   bool isString(const void* field) const;

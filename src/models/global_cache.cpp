@@ -8,6 +8,7 @@
 
 #include "check.h"
 #include "engine/cnn/conv_scratch.h"
+#include "engine/cnn/yunet.h"
 #include "engine/cascade/haar_detect.h"
 #include "engine/cascade/lbp_detect.h"
 #include "models/forked_child.h"
@@ -65,4 +66,5 @@ extern "C" void GlobalFree() {
   morvik::releaseFilterLaneScratch();
   morvik::releaseHaarScratch();
   morvik::releaseLbpScratch();
+  morvik::releaseYunetScratch();
 }
