@@ -97,11 +97,13 @@ const Key kKeys[] = {
     {"image.max_decoded_pixels", Kind::kInt, MV_FIELD(image_max_decoded_pixels), 1, 1073741824},
     {"find.eye_check", Kind::kInt, MV_FIELD(find_eye_check), 0, 1},
     {"find.all_members", Kind::kInt, MV_FIELD(find_all_members), 0, 1},
+    {"align.mode", Kind::kInt, MV_FIELD(align_mode), 0, 1},
+    {"describe.jitters", Kind::kInt, MV_FIELD(describe_jitters), 0, 64},
 };
 #pragma GCC diagnostic pop
 #undef MV_FIELD
 
-static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 48, "the store holds 48 options");
+static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 50, "the store holds 50 options");
 
 size_t kindSize(Kind kind) {
   switch (kind) {

@@ -64,7 +64,7 @@ static void test_version_and_results(void) {
 
 static void test_options(void) {
   size_t count = MvOptionCount();
-  CHECK(count == 48);
+  CHECK(count == 50);
   size_t per_type[5] = {0};
   for (size_t i = 0; i < count; ++i) {
     const char* name = NULL;
