@@ -118,6 +118,7 @@ int runCluster(int argc, char** argv, int first) {
     report(index_path, status);
     return exitStatus(status.code);
   }
+  warnMixedDescriptions(index_path, faces, nullptr);
   std::vector<std::vector<IndexedFace>> clusters(groups);
   for (size_t i = 0; i < n; ++i) clusters[labels[i]].push_back(std::move(faces[i]));
 

@@ -134,6 +134,7 @@ int runIndex(int argc, char** argv, int first) {
 
   const auto start = std::chrono::steady_clock::now();
   Progress progress(photos.size());
+  const DescribedBy by = describedNow(algo);
   size_t face_count = 0, failures = 0;
   int first_failure = 0;
   for (size_t i = 0; i < photos.size(); ++i) {
@@ -142,7 +143,7 @@ int runIndex(int argc, char** argv, int first) {
     std::vector<mv::FaceData> data;
     status = describePhoto(photos[i], algo, max_faces, faces, data);
     if (status.ok() || status.code == MV_NO_FACE) {
-      out << photoRecord(photos[i], faces, &data) << "\n";
+      out << photoRecord(photos[i], faces, &data, &by) << "\n";
       face_count += data.size();
       continue;
     }

@@ -86,6 +86,9 @@ int runSearch(int argc, char** argv, int first) {
     return exitStatus(status.code);
   }
 
+  const DescribedBy query_by = describedNow(algo);
+  warnMixedDescriptions(index_path, faces, &query_by);
+
   char timing[96];
   std::snprintf(timing, sizeof(timing), " (%s index, query %.2f ms)", structureName(collection).c_str(),
                 query_ms);
