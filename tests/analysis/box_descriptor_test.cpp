@@ -194,7 +194,7 @@ TEST_F(BoxDescriptor, JittersAverageDlibsJitteredChipsTheSameOnEveryCall) {
   }
 }
 
-TEST_F(BoxDescriptor, OutOfRangeValuesAreRefused) {
+TEST(BoxDescriptorOptions, OutOfRangeValuesAreRefused) {
   EXPECT_EQ(MV_INVALID_ARGS, setIntOption("align.mode", 2));
   EXPECT_EQ(MV_INVALID_ARGS, setIntOption("align.mode", -1));
   EXPECT_EQ(MV_INVALID_ARGS, setIntOption("describe.jitters", 65));
