@@ -152,6 +152,10 @@ Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
     max_faces = static_cast<size_t>(max);
   }
   // Set as -o would set them, so that worker processes run the same way.
+  if (!assigned("align.mode")) {
+    Status status = applyAssignment("align.mode=" + std::to_string(kDefaultAlignMode));
+    if (!status.ok()) return status;
+  }
   if (args.has("--thorough")) {
     for (const char* assignment : {"find.all_members=1", "find.eye_check=0"}) {
       Status status = applyAssignment(assignment);

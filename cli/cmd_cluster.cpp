@@ -141,6 +141,7 @@ int runCluster(int argc, char** argv, int first) {
     return exitStatus(status.code);
   }
   reportMissing(faces);
+  warnMixedDescriptions(index_path, faces, nullptr);
   std::vector<std::vector<IndexedFace>> clusters(groups);
   for (size_t i = 0; i < n; ++i) clusters[labels[i]].push_back(std::move(faces[i]));
 

@@ -59,7 +59,10 @@ int listFaces(int argc, char** argv, int first, bool with_descriptors) {
       continue;
     }
     if (json) {
-      std::cout << photoRecord(path, result.faces, with_descriptors ? &result.data : nullptr) << "\n";
+      const DescribedBy by = describedNow(algo);
+      std::cout << photoRecord(path, result.faces, with_descriptors ? &result.data : nullptr,
+                               with_descriptors ? &by : nullptr)
+                << "\n";
     } else {
       printText(path, result, with_descriptors);
     }

@@ -161,6 +161,7 @@ int runIndex(int argc, char** argv, int first) {
 
   const auto start = std::chrono::steady_clock::now();
   Progress progress(todo.size());
+  const DescribedBy by = describedNow(algo);
   size_t face_count = 0, failures = 0;
   int first_failure = 0;
   bool written = true;
@@ -170,7 +171,7 @@ int runIndex(int argc, char** argv, int first) {
     std::vector<mv::FaceData> data;
     status = describePhoto(todo[i], algo, max_faces, faces, data);
     if (status.ok() || status.code == MV_NO_FACE) {
-      written = appendRecord(out.get(), photoRecord(todo[i], faces, &data));
+      written = appendRecord(out.get(), photoRecord(todo[i], faces, &data, &by));
       face_count += data.size();
       continue;
     }

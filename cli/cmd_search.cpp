@@ -169,6 +169,9 @@ int runSearch(int argc, char** argv, int first) {
     return exitStatus(status.code);
   }
 
+  const DescribedBy query_by = describedNow(algo);
+  warnMixedDescriptions(index_path, faces, &query_by);
+
   SearchResult result{photo, query.rect, collection.faces.size(), collection.photos, {}};
   for (size_t i = 0; i < shown; ++i) result.matches.push_back({neighbors[i].distance, std::move(faces[i])});
   if (args.has("--json")) {

@@ -18,6 +18,11 @@ namespace cli {
 // HOG first, the CNN detector only for photos where HOG finds nothing: good
 // precision on ordinary photos without paying for the network every time.
 constexpr uint8_t kDefaultAlgo = mv::FindDlib | mv::FindCNN;
+// Faces are described as plain dlib describes them from the finder's box
+// ("align.mode" 1): more pairs of photos of one person called right than
+// with the eyes-upright crop of the library's own default (figures in the
+// README). -o align.mode=... overrides it.
+constexpr int kDefaultAlignMode = 1;
 constexpr size_t kDefaultMaxFaces = 256;
 constexpr long long kLargestMaxFaces = 100000;
 

@@ -145,6 +145,13 @@ Status applyAssignment(const std::string& assignment) {
   return status;
 }
 
+bool assigned(const std::string& key) {
+  for (const OptionInfo& option : assignedKeys()) {
+    if (option.key == key) return true;
+  }
+  return false;
+}
+
 std::vector<std::string> assignedOptions() {
   std::vector<std::string> assignments;
   for (const OptionInfo& option : assignedKeys()) {

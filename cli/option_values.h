@@ -26,6 +26,8 @@ Status readOption(const OptionInfo& option, std::string& text);
 Status writeOption(const OptionInfo& option, const std::string& text);
 // "KEY=VALUE", as given to -o/--option.
 Status applyAssignment(const std::string& assignment);
+// Whether applyAssignment set `key` in this run.
+bool assigned(const std::string& key);
 // "KEY=VALUE" for every option applyAssignment set in this run, the value as
 // the store now holds it: what another process needs to run the same way.
 std::vector<std::string> assignedOptions();

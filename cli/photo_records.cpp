@@ -47,12 +47,17 @@ Record readRecord(JsonLine& json, const std::string& line, uint64_t offset, std:
   if (json.member(json.root(), "error") != JsonLine::kNone) return Record::kFailed;
   const uint32_t list = json.member(json.root(), "faces");
   if (list == JsonLine::kNone || json.at(list).type != JsonLine::kArray) return Record::kDamaged;
+  DescribedBy by;
+  int32_t value = 0;
+  if (readInt(json, json.root(), "finder", value)) by.finder = value;
+  if (readInt(json, json.root(), "align_mode", value)) by.align_mode = value;
   const size_t before = faces.size();
   for (uint32_t item = json.at(list).first_child; item != JsonLine::kNone; item = json.at(item).next) {
     IndexedFace face;
     face.photo = photo;
     face.face_number = faces.size() - before + 1;
     face.line_offset = offset;
+    face.described_by = by;
     if (!readFace(json, item, face.data)) {
       faces.resize(before);
       return Record::kDamaged;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "morvik/morvik.h"
+#include "records.h"
 #include "status.h"
 
 namespace cli {
@@ -19,6 +20,7 @@ struct IndexedFace {
   size_t face_number = 0;  // 1 for the photo's largest face
   uint64_t line_offset = 0;  // where the photo's record starts in the file
   mv::FaceData data{};
+  DescribedBy described_by;  // how the record's descriptors were made
 };
 
 struct IndexContents {

@@ -1,6 +1,12 @@
 #include "records.h"
 
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <utility>
+
 #include "json.h"
+#include "photo_records.h"
 
 namespace cli {
 namespace {
@@ -57,10 +63,46 @@ std::string descriptorLine(const mv::FaceData& data) {
   return line;
 }
 
+DescribedBy describedNow(uint8_t algo) {
+  DescribedBy by;
+  by.finder = algo;
+  int mode = 0;
+  if (GetOption("align.mode", &mode, sizeof(mode)) == MV_OK) by.align_mode = mode;
+  return by;
+}
+
+std::string describedByText(const DescribedBy& by) {
+  if (by.finder < 0 || by.align_mode < 0) return "not recorded";
+  char finder[16];
+  std::snprintf(finder, sizeof(finder), "0x%02X", static_cast<unsigned>(by.finder));
+  return std::string("finder ") + finder + ", align.mode " + std::to_string(by.align_mode);
+}
+
+bool warnMixedDescriptions(const std::string& where, const std::vector<IndexedFace>& faces,
+                           const DescribedBy* expected) {
+  std::map<std::pair<int, int>, size_t> ways;
+  for (const IndexedFace& face : faces) ++ways[{face.described_by.finder, face.described_by.align_mode}];
+  const bool mixed = ways.size() > 1;
+  const bool other = expected != nullptr && !ways.empty() &&
+                     (mixed || ways.begin()->first != std::make_pair(expected->finder, expected->align_mode));
+  if (!mixed && !other) return false;
+  std::cerr << "morvik: WARNING: " << where << ": descriptors made in different ways are compared, and their "
+            << "distances mean nothing:";
+  if (expected != nullptr) std::cerr << " the query by " << describedByText(*expected) << ";";
+  for (const auto& [way, count] : ways) {
+    std::cerr << " " << count << (count == 1 ? " face" : " faces") << " by "
+              << describedByText(DescribedBy{way.first, way.second}) << ";";
+  }
+  std::cerr << " index the photos again, or give the same --algo and -o align.mode=N\n";
+  return true;
+}
+
 std::string photoRecord(const std::string& photo, const std::vector<mv::Face>& faces,
-                        const std::vector<mv::FaceData>* data) {
+                        const std::vector<mv::FaceData>* data, const DescribedBy* by) {
   Json json;
-  json.beginObject().key("photo").value(photo).key("faces").beginArray();
+  json.beginObject().key("photo").value(photo);
+  if (by != nullptr) json.key("finder").value(by->finder).key("align_mode").value(by->align_mode);
+  json.key("faces").beginArray();
   for (size_t i = 0; i < faces.size(); ++i) {
     writeFace(json, faces[i], data && i < data->size() ? &(*data)[i] : nullptr);
   }

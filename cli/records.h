@@ -5,6 +5,7 @@
 #define MORVIK_TOOLS_RECORDS_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,27 @@
 #include "status.h"
 
 namespace cli {
+
+// Which finder chain and which alignment ("align.mode") made a record's
+// descriptors: distances are only comparable between descriptors made the
+// same way. -1: not recorded (an index written before records said).
+struct DescribedBy {
+  int finder = -1;
+  int align_mode = -1;
+  bool operator==(const DescribedBy& o) const { return finder == o.finder && align_mode == o.align_mode; }
+  bool operator!=(const DescribedBy& o) const { return !(*this == o); }
+};
+// The finder bits given with the alignment the option store holds now.
+DescribedBy describedNow(uint8_t algo);
+// "finder 0x18, align.mode 1" (or "not recorded").
+std::string describedByText(const DescribedBy& by);
+
+// Warns on stderr, naming `where`, when `faces` were not all described as
+// `expected` (or, with `expected` null, not all described one way):
+// distances between them mean nothing. Returns whether it warned.
+struct IndexedFace;
+bool warnMixedDescriptions(const std::string& where, const std::vector<IndexedFace>& faces,
+                           const DescribedBy* expected);
 
 // "245x245 at (609,118)"
 std::string rectText(const mv::Rectangle& rect);
@@ -22,9 +44,11 @@ std::string faceLine(size_t index, const mv::Face& face);
 std::string descriptorLine(const mv::FaceData& data);
 
 // {"photo":...,"faces":[...]}; with `data` non-null each face carries its
-// descriptor, and the rectangle and eyes that the description used.
+// descriptor, and the rectangle and eyes that the description used, and
+// with `by` non-null the record says how they were made
+// ("finder":24,"align_mode":1 before "faces").
 std::string photoRecord(const std::string& photo, const std::vector<mv::Face>& faces,
-                        const std::vector<mv::FaceData>* data);
+                        const std::vector<mv::FaceData>* data, const DescribedBy* by = nullptr);
 // {"photo":...,"error":{"code":...,"message":...,"detail":...}}
 std::string errorRecord(const std::string& photo, const Status& status);
 

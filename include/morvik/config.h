@@ -94,6 +94,15 @@ class MORVIK_API GCONFIG_MORVIK {
   int find_all_members = 0;  // 0 or 1
   // The YuNet face network's model file.
   std::string yunet_path = "/usr/share/morvik/libfacedetection_yunet.bin";
+  // Describing faces, opt-in. align.mode 0 turns the face upright by its
+  // eyes and fits the landmarks on that crop; 1 fits them on the face box in
+  // the loaded image and cuts the chip from there, as dlib's own face
+  // recognition does, so that a face is described as plain dlib describes
+  // it from that box. describe.jitters above 1 averages the descriptors of
+  // that many randomly shifted, scaled, turned and mirrored copies of the
+  // chip (a fixed seed per face: the result is reproducible).
+  int align_mode = 0;        // 0 or 1
+  int describe_jitters = 0;  // 0 to 64; 0 and 1 describe the chip once
 
  private:
   bool isString(const void* field) const;

@@ -26,6 +26,10 @@ FIND_LBP, FIND_HAAR, FIND_HOG, FIND_CNN, FIND_PICO, FIND_CONFIRM = 0x02, 0x04, 0
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 # HOG first, the CNN detector only when HOG finds nothing.
 FIND_DEFAULT = FIND_HOG | FIND_CNN
+# How describe() aligns a face unless told otherwise ("align.mode"): 1
+# describes it from the finder's box as plain dlib does, which calls more
+# pairs of photos right than the library's own default 0 (README).
+ALIGN_DEFAULT = 1
 
 #: A finder selection: bits (FIND_HOG | FIND_CNN) or the command line's names
 #: joined by '+' or ',' ("hog", "cnn", "hog+cnn", ...; see finder_names()).
@@ -195,6 +199,24 @@ def _finding_options(thorough: bool) -> Iterator[None]:
             options[key] = value
 
 
+@contextlib.contextmanager
+def _aligning(align_mode: Optional[int]) -> Iterator[None]:
+    """"align.mode" for the duration of one call; None keeps the store's.
+
+    Options are process-wide: set them this way only while no other thread
+    is describing faces.
+    """
+    if align_mode is None:
+        yield
+        return
+    saved = options["align.mode"]
+    options["align.mode"] = align_mode
+    try:
+        yield
+    finally:
+        options["align.mode"] = saved
+
+
 def _found(pixels: _native.Image, bits: int, max_faces: int, thorough: bool) -> List[Face]:
     """The faces of decoded pixels; [] when there is none."""
     with _finding_options(thorough):
@@ -225,7 +247,8 @@ def find_faces(image: Any, algo: Algo = FIND_DEFAULT, max_faces: int = 64,
 
 def describe(image: Any, faces: Optional[Iterable[Face]] = None, algo: Algo = FIND_DEFAULT,
              channel_order: str = "BGR", max_faces: int = 64,
-             thorough: bool = False) -> List[Description]:
+             thorough: bool = False,
+             align_mode: Optional[int] = ALIGN_DEFAULT) -> List[Description]:
     """Descriptors of the given faces, or of the faces found in the image.
 
     `image` and `channel_order` ("BGR" by default, OpenCV's order; "RGB" for
@@ -233,6 +256,8 @@ def describe(image: Any, faces: Optional[Iterable[Face]] = None, algo: Algo = FI
     have their eyes located first. Returns one Description per face, in
     order, with the rectangle and eyes used; [] when there are no faces.
     thorough is as for find_faces, when the faces are found here.
+    align_mode is the "align.mode" to describe with (None: the option's
+    current value); descriptors are comparable only within one mode.
     """
     with pixels_of(image, channel_order) as pixels:
         if faces is None:
@@ -240,7 +265,8 @@ def describe(image: Any, faces: Optional[Iterable[Face]] = None, algo: Algo = FI
         faces = list(faces)
         if not faces:
             return []
-        data = describe_in_pixels(pixels, [_to_c(f) for f in faces])
+        with _aligning(align_mode):
+            data = describe_in_pixels(pixels, [_to_c(f) for f in faces])
     result = []
     for d, given in zip(data, faces):
         face = Face((d.rect.x, d.rect.y, d.rect.w, d.rect.h), (d.left_eye.x, d.left_eye.y),

@@ -34,6 +34,7 @@ def _described(photo, algo, max_faces):
     or whose faces cannot be described (-4), gets a record of what was
     found; any other failure an error record."""
     faces, data = [], []
+    described_by = (algo, _options["align.mode"])
     try:
         with decoded(read_file(photo)) as pixels:
             faces = find_in_pixels(pixels, algo, max_faces)
@@ -41,8 +42,8 @@ def _described(photo, algo, max_faces):
     except MorvikError as e:
         if e.code != MV_NO_FACE:
             return Outcome(photo, records.error_record(photo, e.code, e.detail), e.code, e.detail)
-        return Outcome(photo, records.photo_record(photo, faces, []), MV_NO_FACE)
-    return Outcome(photo, records.photo_record(photo, faces, data), faces=len(data))
+        return Outcome(photo, records.photo_record(photo, faces, [], described_by), MV_NO_FACE)
+    return Outcome(photo, records.photo_record(photo, faces, data, described_by), faces=len(data))
 
 
 def describe_photo(photo, algo=FIND_DEFAULT, max_faces=MAX_FACES):

@@ -135,10 +135,15 @@ def _face(face, data):
     return b"".join(parts)
 
 
-def photo_record(photo, faces, data):
-    """{"photo":...,"faces":[...]} from _native.Face and FaceData records."""
+def photo_record(photo, faces, data, described_by=None):
+    """{"photo":...,"faces":[...]} from _native.Face and FaceData records;
+    with described_by = (finder bits, align.mode), the record says how its
+    descriptors were made ("finder":24,"align_mode":1 before "faces")."""
     items = [_face(f, data[i] if i < len(data) else None) for i, f in enumerate(faces)]
-    return b'{"photo":' + quoted(photo) + b',"faces":[' + b",".join(items) + b"]}"
+    by = b""
+    if described_by is not None:
+        by = b',"finder":%d,"align_mode":%d' % (int(described_by[0]), int(described_by[1]))
+    return b'{"photo":' + quoted(photo) + by + b',"faces":[' + b",".join(items) + b"]}"
 
 
 def error_record(photo, code, detail):

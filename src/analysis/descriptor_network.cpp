@@ -9,12 +9,14 @@
 
 #include <dlib/dnn.h>
 #include <dlib/image_transforms/interpolation.h>
+#include <dlib/rand.h>
 #include <opencv2/core.hpp>
 
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "analysis/metric_network.h"
 #include "morvik/global_cache.h"
+#include "analysis/box_descriptor.h"
 #include "analysis/describe_models.h"
 #include "models/model_file.h"
 
@@ -38,23 +40,76 @@ struct LoadMetricNet {
 // missing or holds another network, and then nothing is cached.
 std::shared_ptr<MetricNet> metricNet() { return cachedModel<MetricNet>(LoadMetricNet{}); }
 
+// The chip's descriptor; with "describe.jitters" above 1, the mean of the
+// descriptors of that many jittered copies, as dlib's num_jitters gives
+// them. Each face starts the generator afresh from dlib's fixed seed, so a
+// face's descriptor does not depend on the faces described before it.
+int describeChip(MetricNet& net, const matrix<rgb_pixel>& chip, std::vector<float>& vector) {
+  const int jitters = g_config.describe_jitters;
+  std::vector<matrix<rgb_pixel>> chips;
+  if (jitters <= 1) {
+    chips.push_back(chip);
+  } else {
+    dlib::rand rnd;
+    chips.reserve(static_cast<size_t>(jitters));
+    for (int i = 0; i < jitters; ++i) chips.push_back(jitter_image(chip, rnd));
+  }
+  std::vector<matrix<float, 0, 1>> out = net(chips, kBatchSize);
+  if (out.empty()) return -7;
+  if (out.size() == 1) {
+    vector.assign(out[0].begin(), out[0].end());
+    return 0;
+  }
+  matrix<float, 0, 1> sum = out[0];
+  for (size_t i = 1; i < out.size(); ++i) sum += out[i];
+  sum /= static_cast<float>(out.size());
+  vector.assign(sum.begin(), sum.end());
+  return 0;
+}
+
+bool usablePadding(double padding) { return padding >= 0.0 && std::isfinite(padding); }
+
 int computeDescriptor(MetricNet& net, const cv::Mat& image, std::vector<float>& vector) {
   // dlib reports a wrong pixel type with a fatal_error, and aborts the
   // process on the second one: refuse such images before dlib sees them.
   if (image.type() != CV_8UC3 || image.empty()) return -8;
   const double padding = g_config.dlib_chip_padding;
-  if (!(padding >= 0.0) || !std::isfinite(padding)) return -8;
+  if (!usablePadding(padding)) return -8;
 
   cv_image<bgr_pixel> view(image);
   rectangle whole(0, 0, image.cols, image.rows);
   full_object_detection shape = dlib_get_shape(view, whole);
   if (shape.num_parts() != 68 && shape.num_parts() != 5) return -8;
 
-  std::vector<matrix<rgb_pixel>> chips(1);
-  extract_image_chip(view, get_face_chip_details(shape, kChipSize, padding), chips[0]);
-  std::vector<matrix<float, 0, 1>> out = net(chips, kBatchSize);
-  if (out.empty()) return -7;
-  vector.assign(out[0].begin(), out[0].end());
+  matrix<rgb_pixel> chip;
+  extract_image_chip(view, get_face_chip_details(shape, kChipSize, padding), chip);
+  return describeChip(net, chip, vector);
+}
+
+int computeBoxDescriptor(MetricNet& net, const cv::Mat& image, const cv::Rect& box,
+                         morvik::BoxDescription& description, std::vector<float>& vector) {
+  if (image.type() != CV_8UC3 || image.empty() || box.width < 1 || box.height < 1) return -8;
+  const double padding = g_config.dlib_chip_padding;
+  if (!usablePadding(padding)) return -8;
+
+  cv_image<bgr_pixel> view(image);
+  rectangle rect(box.x, box.y, int64_t{box.x} + box.width - 1, int64_t{box.y} + box.height - 1);
+  full_object_detection shape = dlib_get_shape(view, rect);
+  if (shape.num_parts() != 68) return -8;
+
+  matrix<rgb_pixel> chip;
+  extract_image_chip(view, get_face_chip_details(shape, kChipSize, padding), chip);
+  const int rc = describeChip(net, chip, vector);
+  if (rc != 0) return rc;
+  cv::Mat bgr(static_cast<int>(chip.nr()), static_cast<int>(chip.nc()), CV_8UC3);
+  for (long r = 0; r < chip.nr(); ++r) {
+    for (long c = 0; c < chip.nc(); ++c) {
+      const rgb_pixel& p = chip(r, c);
+      bgr.at<cv::Vec3b>(static_cast<int>(r), static_cast<int>(c)) = cv::Vec3b(p.blue, p.green, p.red);
+    }
+  }
+  description.chip = bgr;
+  dlib_get_eyes(shape, description.left_eye, description.right_eye);
   return 0;
 }
 
@@ -75,6 +130,16 @@ int DlibExtractFaceVector(const cv::Mat& image, std::vector<float>& vector) {
   std::shared_ptr<MetricNet> net = metricNet();  // load failures propagate
   try {
     return computeDescriptor(*net, image, vector);
+  } catch (...) {
+    return -8;
+  }
+}
+
+int morvik::describeFaceBox(const cv::Mat& image, const cv::Rect& box, BoxDescription& description,
+                            std::vector<float>& vector) {
+  std::shared_ptr<MetricNet> net = metricNet();  // load failures propagate
+  try {
+    return computeBoxDescriptor(*net, image, box, description, vector);
   } catch (...) {
     return -8;
   }

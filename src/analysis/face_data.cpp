@@ -6,6 +6,7 @@
 
 #include "image/alignment.h"
 #include "check.h"
+#include "analysis/box_descriptor.h"
 #include "analysis/describe_models.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
@@ -37,6 +38,28 @@ PreparedImage fullSize(const cv::Mat& original) {
   full.size = cv::Size(original.cols, original.rows);
   full.image = original;
   return full;
+}
+
+// align.mode 1: the face described from its box in the loaded image, the
+// chip kept as its aligned image. A face without eyes gets the landmarks'
+// eye centres: the fit that cut the chip placed them.
+int describeFromBox(const cv::Mat& original, mv::Face& face, mv::FaceData& record, cv::Mat& crop) {
+  morvik::BoxDescription description;
+  std::vector<float> vector;
+  const cv::Rect box(face.rect.x, face.rect.y, face.rect.w, face.rect.h);
+  const int rc = morvik::describeFaceBox(original, box, description, vector);
+  if (rc != 0) return rc;
+  MV_CHECK(vector.size() == 128 && sizeof(record.vector) == 512);
+  if (isEyeless(face)) {
+    face.left_eye = description.left_eye;
+    face.right_eye = description.right_eye;
+  }
+  record.rect = face.rect;
+  record.left_eye = face.left_eye;
+  record.right_eye = face.right_eye;
+  std::copy(vector.begin(), vector.end(), record.vector);
+  crop = description.chip;
+  return 0;
 }
 
 }  // namespace
@@ -73,8 +96,18 @@ int MorvikInfo::getFacesInfo(std::vector<mv::Face>& faces, std::vector<mv::FaceD
   morvik::loadDescribeModels();
 
   PreparedImage full;
+  const bool from_box = g_config.align_mode == 1;
   for (size_t i = 0; i < faces.size(); ++i) {
     mv::Face& face = faces[i];
+    if (from_box) {
+      mv::FaceData record{};
+      crops[i].release();
+      const int rc = describeFromBox(original, face, record, crops[i]);
+      if (rc != 0) return rc;
+      data.push_back(record);
+      if (i + 1 < faces.size() && !usableFace(faces[i + 1].rect, original)) return -1;
+      continue;
+    }
     if (isEyeless(face)) {
       if (full.image.cols == 0) full = fullSize(original);
       fillEyesInfo(full, face);  // the face keeps the from_shape it came with

@@ -99,11 +99,13 @@ const Key kKeys[] = {
     {"find.eye_check", Kind::kInt, MV_FIELD(find_eye_check), 0, 1},
     {"find.all_members", Kind::kInt, MV_FIELD(find_all_members), 0, 1},
     {"yunet.path", Kind::kString, MV_FIELD(yunet_path)},
+    {"align.mode", Kind::kInt, MV_FIELD(align_mode), 0, 1},
+    {"describe.jitters", Kind::kInt, MV_FIELD(describe_jitters), 0, 64},
 };
 #pragma GCC diagnostic pop
 #undef MV_FIELD
 
-static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 49, "the store holds 49 options");
+static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 51, "the store holds 51 options");
 
 size_t kindSize(Kind kind) {
   switch (kind) {

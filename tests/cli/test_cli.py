@@ -247,6 +247,23 @@ class SearchIndexTest(unittest.TestCase):
         self.assertIn("the JSON lines changed: index rebuilt", changed.stderr)
         self.assertIn("against 3 faces", changed.stdout)
 
+    def test_records_say_how_their_descriptors_were_made_and_mixes_are_flagged(self):
+        for line in self.lines:
+            record = json.loads(line)
+            self.assertEqual((record["finder"], record["align_mode"]), (0x08, 1), record["photo"])
+        self.assertNotIn("WARNING", self.search(self.jsonl).stderr)
+        other_way = run("-o", "align.mode=0", "search", "--algo", "hog", self.jsonl,
+                        data("people/obama/obama2.jpg"))
+        self.assertEqual(other_way.returncode, 0, other_way.stderr)
+        self.assertIn("WARNING", other_way.stderr)
+        self.assertIn("the query by finder 0x08, align.mode 0; 5 faces by finder 0x08, align.mode 1",
+                      other_way.stderr)
+        mixed = self.copy("mixed.jsonl", self.lines[:-1] + [self.lines[-1].replace('"align_mode":1', '"align_mode":0')])
+        clustered = run("cluster", mixed, "--out", os.path.join(self.tmp.name, "mixed"))
+        self.assertEqual(clustered.returncode, 0, clustered.stderr)
+        self.assertIn("1 face by finder 0x08, align.mode 0; 4 faces by finder 0x08, align.mode 1",
+                      clustered.stderr)
+
     def test_cluster_groups_the_two_men(self):
         out = os.path.join(self.tmp.name, "clusters")
         result = run("cluster", self.jsonl, "--out", out, "--verbose")
@@ -428,7 +445,7 @@ class OptionsTest(unittest.TestCase):
     def test_list_read_and_set(self):
         listing = run("options")
         self.assertEqual(listing.returncode, 0)
-        self.assertEqual(len(listing.stdout.splitlines()), 49)
+        self.assertEqual(len(listing.stdout.splitlines()), 51)
         self.assertIn("haar.face.scale_factor = 1.1  (float)", listing.stdout)
         self.assertEqual(run("options", "image.rescale_max").stdout, "800\n")
         self.assertEqual(run("-o", "image.format=.jpg", "options", "image.format").stdout, ".jpg\n")

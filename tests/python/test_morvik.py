@@ -143,7 +143,7 @@ class DescribeTest(unittest.TestCase):
 class OptionsTest(unittest.TestCase):
     def test_lists_every_key_with_its_value(self):
         options = morvik.options
-        self.assertEqual(len(options), 49)
+        self.assertEqual(len(options), 51)
         self.assertIn("image.rescale_max", options)
         self.assertEqual(options.type_of("dlib.chip_padding"), "float")
         self.assertEqual(options.type_of("align.desired_eyes.width"), "double")

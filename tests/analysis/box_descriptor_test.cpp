@@ -1,0 +1,206 @@
+// "align.mode" 1 describes a face from its box as plain dlib does: on every
+// face dlib's HOG detector finds in the test photographs, the library's
+// descriptor for that box equals, within 1e-5, what dlib's shape predictor,
+// get_face_chip_details, extract_image_chip and dlib's own network give;
+// with "describe.jitters" the mean over dlib's jittered chips, the same on
+// every call.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <dlib/dnn.h>
+#include <dlib/image_processing.h>
+#include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/opencv/cv_image.h>
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "morvik/config.h"
+#include "morvik/morvik.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace dlib;
+
+// The network of dlib's face recognition example, run by dlib.
+template <template <int, template <typename> class, int, typename> class block, int N,
+          template <typename> class BN, typename SUBNET>
+using residual = add_prev1<block<N, BN, 1, tag1<SUBNET>>>;
+template <template <int, template <typename> class, int, typename> class block, int N,
+          template <typename> class BN, typename SUBNET>
+using residual_down = add_prev2<avg_pool<2, 2, 2, 2, skip1<tag2<block<N, BN, 2, tag1<SUBNET>>>>>>;
+template <int N, template <typename> class BN, int stride, typename SUBNET>
+using block = BN<con<N, 3, 3, 1, 1, relu<BN<con<N, 3, 3, stride, stride, SUBNET>>>>>;
+template <int N, typename SUBNET>
+using ares = relu<residual<block, N, affine, SUBNET>>;
+template <int N, typename SUBNET>
+using ares_down = relu<residual_down<block, N, affine, SUBNET>>;
+template <typename SUBNET>
+using alevel0 = ares_down<256, SUBNET>;
+template <typename SUBNET>
+using alevel1 = ares<256, ares<256, ares_down<256, SUBNET>>>;
+template <typename SUBNET>
+using alevel2 = ares<128, ares<128, ares_down<128, SUBNET>>>;
+template <typename SUBNET>
+using alevel3 = ares<64, ares<64, ares<64, ares_down<64, SUBNET>>>>;
+template <typename SUBNET>
+using alevel4 = ares<32, ares<32, ares<32, SUBNET>>>;
+using ReferenceNet = loss_metric<fc_no_bias<128, avg_pool_everything<alevel0<alevel1<alevel2<alevel3<alevel4<
+    max_pool<3, 3, 2, 2, relu<affine<con<32, 7, 7, 2, 2, input_rgb_image_sized<150>>>>>>>>>>>>>;
+
+constexpr float kTolerance = 1e-5f;
+constexpr int kJitters = 3;
+
+struct BoxFace {
+  std::string where;
+  cv::Mat image;
+  rectangle box;
+  std::vector<float> plain, jittered;  // dlib's descriptors
+  point left_eye, right_eye;           // the landmarks' eye centres
+};
+
+int setIntOption(const char* key, int value) { return SetOption(key, &value, sizeof(value)); }
+
+// Restores the describing options whatever a test did with them.
+class DescribingOptions {
+ public:
+  DescribingOptions(int mode, int jitters) {
+    EXPECT_EQ(0, setIntOption("align.mode", mode));
+    EXPECT_EQ(0, setIntOption("describe.jitters", jitters));
+  }
+  ~DescribingOptions() {
+    setIntOption("align.mode", 0);
+    setIntOption("describe.jitters", 0);
+  }
+};
+
+std::vector<float> values(const matrix<float, 0, 1>& m) { return std::vector<float>(m.begin(), m.end()); }
+
+point eyeCentre(const full_object_detection& shape, unsigned long first) {
+  long x = 0, y = 0;
+  for (unsigned long i = first; i < first + 6; ++i) {
+    x += shape.part(i).x();
+    y += shape.part(i).y();
+  }
+  return point(x / 6, y / 6);
+}
+
+mv::Face faceOf(const rectangle& box) {
+  mv::Face face{};
+  face.rect = mv::Rectangle{static_cast<int32_t>(box.left()), static_cast<int32_t>(box.top()),
+                            static_cast<int32_t>(box.width()), static_cast<int32_t>(box.height())};
+  return face;
+}
+
+void expectClose(const std::vector<float>& reference, const float* ours, const std::string& where) {
+  ASSERT_EQ(128u, reference.size()) << where;
+  for (size_t i = 0; i < 128; ++i) EXPECT_NEAR(reference[i], ours[i], kTolerance) << where << ", value " << i;
+}
+
+class BoxDescriptor : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    faces_ = new std::vector<BoxFace>;
+    ReferenceNet net;
+    deserialize(g_config.dlib_anet) >> net;
+    shape_predictor sp;
+    deserialize(g_config.dlib_shape) >> sp;
+    frontal_face_detector detector = get_frontal_face_detector();
+    for (const char* file : {"people/obama/obama2.jpg", "people/biden/biden2.jpg", "faces/two_people.jpg",
+                             "faces/2008_001322.jpg", "faces/bald_guys.jpg"}) {
+      const cv::Mat image = testing_support::photo(file);
+      if (image.empty() || std::max(image.cols, image.rows) > 1200) continue;
+      cv_image<bgr_pixel> view(image);
+      for (const rectangle& box : detector(view)) {
+        BoxFace face{std::string(file) + " " + std::to_string(faces_->size()), image, box, {}, {}, {}, {}};
+        const full_object_detection shape = sp(view, box);
+        matrix<rgb_pixel> chip;
+        extract_image_chip(view, get_face_chip_details(shape, 150, 0.25), chip);
+        face.plain = values(net(chip));
+        dlib::rand rnd;
+        std::vector<matrix<rgb_pixel>> copies;
+        for (int i = 0; i < kJitters; ++i) copies.push_back(jitter_image(chip, rnd));
+        face.jittered = values(mean(mat(net(copies))));
+        face.left_eye = eyeCentre(shape, 36);
+        face.right_eye = eyeCentre(shape, 42);
+        faces_->push_back(std::move(face));
+      }
+    }
+  }
+  static void TearDownTestSuite() {
+    delete faces_;
+    faces_ = nullptr;
+  }
+  static std::vector<BoxFace>* faces_;
+};
+
+std::vector<BoxFace>* BoxDescriptor::faces_ = nullptr;
+
+TEST_F(BoxDescriptor, ModeOneGivesPlainDlibsDescriptorForTheBox) {
+  ASSERT_GE(faces_->size(), 7u) << "fewer faces than the photos hold";
+  DescribingOptions options(1, 0);
+  for (BoxFace& f : *faces_) {
+    mv::Face face = faceOf(f.box);
+    mv::FaceData data{};
+    size_t size = 1;
+    ASSERT_EQ(0, ExtractInfo(&f.image, &face, 1, &data, &size)) << f.where;
+    ASSERT_EQ(1u, size);
+    expectClose(f.plain, data.vector, f.where);
+    // The box stays the caller's; the eyes come from the landmarks.
+    EXPECT_EQ(0, std::memcmp(&face.rect, &data.rect, sizeof(data.rect))) << f.where;
+    EXPECT_EQ(f.left_eye.x(), data.left_eye.x) << f.where;
+    EXPECT_EQ(f.left_eye.y(), data.left_eye.y) << f.where;
+    EXPECT_EQ(f.right_eye.x(), data.right_eye.x) << f.where;
+    EXPECT_EQ(f.right_eye.y(), data.right_eye.y) << f.where;
+  }
+}
+
+TEST_F(BoxDescriptor, ModeOneKeepsGivenEyesAndHandsBackTheChip) {
+  ASSERT_FALSE(faces_->empty());
+  DescribingOptions options(1, 0);
+  BoxFace& f = faces_->front();
+  mv::Face face = faceOf(f.box);
+  face.left_eye = mv::Point{1, 2};
+  face.right_eye = mv::Point{3, 4};
+  mv::FaceDataEx data{};
+  size_t size = 1;
+  ASSERT_EQ(0, ExtractInfoEx(&f.image, &face, 1, &data, &size));
+  // Eyes do not move the box the landmarks are fitted on.
+  expectClose(f.plain, data.vector, f.where);
+  EXPECT_EQ(1, data.left_eye.x);
+  EXPECT_EQ(4, data.right_eye.y);
+  ASSERT_NE(nullptr, data.image_data.data);
+  const std::vector<uchar> bytes(data.image_data.data, data.image_data.data + data.image_data.size);
+  const cv::Mat chip = cv::imdecode(bytes, cv::IMREAD_COLOR);
+  EXPECT_EQ(150, chip.cols);
+  EXPECT_EQ(150, chip.rows);
+}
+
+TEST_F(BoxDescriptor, JittersAverageDlibsJitteredChipsTheSameOnEveryCall) {
+  ASSERT_FALSE(faces_->empty());
+  DescribingOptions options(1, kJitters);
+  for (size_t i = 0; i < std::min<size_t>(faces_->size(), 3); ++i) {
+    BoxFace& f = (*faces_)[i];
+    float first[128], second[128];
+    mv::Face face = faceOf(f.box);
+    ASSERT_EQ(0, ExtractVector(&f.image, &face, first)) << f.where;
+    face = faceOf(f.box);
+    ASSERT_EQ(0, ExtractVector(&f.image, &face, second)) << f.where;
+    expectClose(f.jittered, first, f.where);
+    EXPECT_EQ(0, std::memcmp(first, second, sizeof(first))) << f.where;
+  }
+}
+
+TEST(BoxDescriptorOptions, OutOfRangeValuesAreRefused) {
+  EXPECT_EQ(MV_INVALID_ARGS, setIntOption("align.mode", 2));
+  EXPECT_EQ(MV_INVALID_ARGS, setIntOption("align.mode", -1));
+  EXPECT_EQ(MV_INVALID_ARGS, setIntOption("describe.jitters", 65));
+  EXPECT_EQ(MV_INVALID_ARGS, setIntOption("describe.jitters", -1));
+  EXPECT_EQ(0, g_config.align_mode);
+  EXPECT_EQ(0, g_config.describe_jitters);
+}
+
+}  // namespace
