@@ -17,7 +17,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 #include "engine/cascade/haar_detect.h"
 #include "engine/cascade/lbp_detect.h"
 #include "models/cascade_loader.h"

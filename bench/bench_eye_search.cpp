@@ -15,7 +15,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 #include "engine/cascade/haar_detect.h"
 #include "engine/cascade/haar_test_images.h"
 #include "image/image_convert.h"

@@ -23,7 +23,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 #include "engine/cascade/cascade_file.h"
 #include "engine/cascade/haar_cascade.h"
 #include "engine/cascade/haar_detect.h"
