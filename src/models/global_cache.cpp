@@ -7,8 +7,7 @@
 
 #include "check.h"
 #include "engine/cnn/conv_scratch.h"
-#include "engine/cascade/haar_detect.h"
-#include "engine/cascade/lbp_detect.h"
+#include "engine/cascade/cascade_detect.h"
 #include "morvik/morvik.h"
 
 pthread_mutex_t g_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
@@ -37,6 +36,5 @@ extern "C" void GlobalFree() {
   morvik::releaseConvScratch();
   morvik::releaseDirectConvScratch();
   morvik::releaseFilterLaneScratch();
-  morvik::releaseHaarScratch();
-  morvik::releaseLbpScratch();
+  morvik::releaseCascadeScratch();
 }
