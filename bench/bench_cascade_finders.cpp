@@ -17,9 +17,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "analysis/eye_cascade.h"
-#include "engine/cascade/haar_detect.h"
-#include "engine/cascade/lbp_detect.h"
+#include "face/eye_cascade.h"
+#include "engine/cascade/cascade_detect.h"
 #include "models/cascade_loader.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"
@@ -62,7 +61,7 @@ cv::CascadeClassifier& opencvCascade(int64_t which) {
 const morvik::LbpCascade& ownLbp() {
   static const morvik::LbpCascade c = [] {
     morvik::LbpCascade loaded;
-    morvik::loadLbpCascade(cascadePath(0), loaded);
+    morvik::readCascadeFile(cascadePath(0), loaded);
     return loaded;
   }();
   return c;
@@ -71,14 +70,14 @@ const morvik::LbpCascade& ownLbp() {
 const morvik::HaarCascade& ownHaar() {
   static const morvik::HaarCascade c = [] {
     morvik::HaarCascade loaded;
-    morvik::loadHaarCascade(cascadePath(1), loaded);
+    morvik::readCascadeFile(cascadePath(1), loaded);
     return loaded;
   }();
   return c;
 }
 
-morvik::HaarSearch finderSearch(const cv::Mat& image) {
-  morvik::HaarSearch s;
+morvik::CascadeSearch finderSearch(const cv::Mat& image) {
+  morvik::CascadeSearch s;
   s.scale_factor = morvik::cascadeScaleFactor(g_config.haar_face_scale_factor, image.size());
   s.min_neighbours = g_config.haar_face_min_neighbours;
   s.min_size = g_config.haar_face_min_face;
@@ -106,7 +105,7 @@ void OpenCvDetectMultiScale(benchmark::State& state) {
   if (!ready(state, p)) return;
   const int saved = cv::getNumThreads();
   if (state.range(2) > 0) cv::setNumThreads(static_cast<int>(state.range(2)));
-  const morvik::HaarSearch s = finderSearch(p.grey);
+  const morvik::CascadeSearch s = finderSearch(p.grey);
   std::vector<cv::Rect> found;
   for (auto _ : state)
     opencvCascade(state.range(0)).detectMultiScale(p.grey, found, s.scale_factor, s.min_neighbours, 0, s.min_size,
@@ -115,22 +114,22 @@ void OpenCvDetectMultiScale(benchmark::State& state) {
   label(state, p, found.size());
 }
 
-// Args: cascade, photo, instruction-set path (morvik::HaarIsa).
+// Args: cascade, photo, instruction-set path (morvik::CascadeIsa).
 void OwnDetect(benchmark::State& state) {
   const Photo& p = photo(state.range(1));
   if (!ready(state, p)) return;
-  const auto isa = static_cast<morvik::HaarIsa>(state.range(2));
-  if (!morvik::haarIsaRuns(isa)) {
+  const auto isa = static_cast<morvik::CascadeIsa>(state.range(2));
+  if (!morvik::cascadeIsaRuns(isa)) {
     state.SkipWithError("instruction set not available");
     return;
   }
-  const morvik::HaarSearch s = finderSearch(p.grey);
+  const morvik::CascadeSearch s = finderSearch(p.grey);
   std::vector<cv::Rect> found;
   for (auto _ : state) {
     if (state.range(0) == 0)
-      morvik::detectLbp(ownLbp(), p.grey, s, found, isa);
+      morvik::detectCascade(ownLbp(), p.grey, s, found, isa);
     else
-      morvik::detectHaar(ownHaar(), p.grey, s, found, isa);
+      morvik::detectCascade(ownHaar(), p.grey, s, found, isa);
   }
   label(state, p, found.size());
 }
@@ -139,9 +138,10 @@ void OwnDetect(benchmark::State& state) {
 void LbpSurvival(benchmark::State& state) {
   const Photo& p = photo(state.range(0));
   if (!ready(state, p)) return;
-  morvik::LbpCounts counts;
+  morvik::CascadeCounts counts;
   std::vector<cv::Rect> found;
-  for (auto _ : state) morvik::detectLbp(ownLbp(), p.grey, finderSearch(p.grey), found, morvik::bestHaarIsa(), &counts);
+  for (auto _ : state)
+    morvik::detectCascade(ownLbp(), p.grey, finderSearch(p.grey), found, morvik::bestCascadeIsa(), &counts);
   const double windows = static_cast<double>(counts.windows);
   state.counters["windows"] = windows;
   for (size_t s = 0; s < counts.passing.size(); ++s) {
@@ -170,7 +170,7 @@ void FinderBefore(benchmark::State& state) {
   if (!ready(state, p)) return;
   const int saved = cv::getNumThreads();
   if (state.range(2) > 0) cv::setNumThreads(static_cast<int>(state.range(2)));
-  const morvik::HaarSearch s = finderSearch(p.grey);
+  const morvik::CascadeSearch s = finderSearch(p.grey);
   std::vector<cv::Rect> candidates, faces;
   for (auto _ : state) {
     cv::Mat grey;
@@ -197,8 +197,8 @@ void cases(benchmark::internal::Benchmark* b, std::vector<int64_t> thirds) {
 
 BENCHMARK(OpenCvDetectMultiScale)->Apply([](benchmark::internal::Benchmark* b) { cases(b, {0, 1}); });
 BENCHMARK(OwnDetect)->Apply([](benchmark::internal::Benchmark* b) {
-  cases(b, {static_cast<int64_t>(morvik::HaarIsa::kPortable), static_cast<int64_t>(morvik::HaarIsa::kAvx2),
-            static_cast<int64_t>(morvik::HaarIsa::kAvx512)});
+  cases(b, {static_cast<int64_t>(morvik::CascadeIsa::kPortable), static_cast<int64_t>(morvik::CascadeIsa::kAvx2),
+            static_cast<int64_t>(morvik::CascadeIsa::kAvx512)});
 });
 BENCHMARK(LbpSurvival)->Arg(0)->Arg(1)->Iterations(1);
 BENCHMARK(FinderBefore)->Apply([](benchmark::internal::Benchmark* b) { cases(b, {0, 1}); });

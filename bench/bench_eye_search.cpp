@@ -15,8 +15,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "analysis/eye_cascade.h"
-#include "engine/cascade/haar_detect.h"
+#include "face/eye_cascade.h"
+#include "engine/cascade/cascade_detect.h"
 #include "engine/cascade/haar_test_images.h"
 #include "image/image_convert.h"
 #include "morvik/config.h"
@@ -48,7 +48,7 @@ const char* setName(int which) { return which == 0 ? "2008_001322" : "bald_guys"
 const morvik::HaarCascade& ownCascade() {
   static const morvik::HaarCascade c = [] {
     morvik::HaarCascade loaded;
-    morvik::loadHaarCascade(g_config.haar_eye_path_default, loaded);
+    morvik::readCascadeFile(g_config.haar_eye_path_default, loaded);
     return loaded;
   }();
   return c;
@@ -89,21 +89,21 @@ void OpenCvDetectMultiScale(benchmark::State& state) {
   perFace(state, set);
 }
 
-// state.range(1): the instruction-set path (morvik::HaarIsa).
+// state.range(1): the instruction-set path (morvik::CascadeIsa).
 void OwnDetectHaar(benchmark::State& state) {
   const FaceSet& set = faceSet(static_cast<int>(state.range(0)));
   if (!ready(state, set)) return;
-  const auto isa = static_cast<morvik::HaarIsa>(state.range(1));
-  if (!morvik::haarIsaRuns(isa)) {
+  const auto isa = static_cast<morvik::CascadeIsa>(state.range(1));
+  if (!morvik::cascadeIsaRuns(isa)) {
     state.SkipWithError("instruction set not available");
     return;
   }
-  morvik::HaarSearch search;
+  morvik::CascadeSearch search;
   search.scale_factor = kFactor;
   search.min_neighbours = kNeighbours;
   std::vector<cv::Rect> found;
   for (auto _ : state)
-    for (const cv::Mat& image : set.search) morvik::detectHaar(ownCascade(), image, search, found, isa);
+    for (const cv::Mat& image : set.search) morvik::detectCascade(ownCascade(), image, search, found, isa);
   perFace(state, set);
 }
 
@@ -111,13 +111,13 @@ void OwnDetectHaar(benchmark::State& state) {
 void Survival(benchmark::State& state) {
   const FaceSet& set = faceSet(static_cast<int>(state.range(0)));
   if (!ready(state, set)) return;
-  morvik::HaarCounts total;
+  morvik::CascadeCounts total;
   total.passing.assign(ownCascade().stages.size(), 0);
   std::vector<cv::Rect> found;
   for (auto _ : state) {
     for (const cv::Mat& image : set.search) {
-      morvik::HaarCounts counts;
-      morvik::detectHaar(ownCascade(), image, morvik::HaarSearch(), found, morvik::bestHaarIsa(), &counts);
+      morvik::CascadeCounts counts;
+      morvik::detectCascade(ownCascade(), image, morvik::CascadeSearch(), found, morvik::bestCascadeIsa(), &counts);
       total.windows += counts.windows;
       total.checked += counts.checked;
       for (size_t s = 0; s < counts.passing.size(); ++s) total.passing[s] += counts.passing[s];
@@ -171,8 +171,8 @@ void bothSets(benchmark::internal::Benchmark* b, std::vector<int64_t> seconds) {
 
 BENCHMARK(OpenCvDetectMultiScale)->Apply([](benchmark::internal::Benchmark* b) { bothSets(b, {0, 1}); });
 BENCHMARK(OwnDetectHaar)->Apply([](benchmark::internal::Benchmark* b) {
-  bothSets(b, {static_cast<int64_t>(morvik::HaarIsa::kPortable), static_cast<int64_t>(morvik::HaarIsa::kAvx2),
-               static_cast<int64_t>(morvik::HaarIsa::kAvx512)});
+  bothSets(b, {static_cast<int64_t>(morvik::CascadeIsa::kPortable), static_cast<int64_t>(morvik::CascadeIsa::kAvx2),
+               static_cast<int64_t>(morvik::CascadeIsa::kAvx512)});
 });
 BENCHMARK(Survival)->Arg(0)->Arg(1)->Iterations(1);
 BENCHMARK(HaarExtractEyesInfoBefore)->Apply([](benchmark::internal::Benchmark* b) { bothSets(b, {0}); });

@@ -23,7 +23,7 @@
 #include <opencv2/core.hpp>
 
 #include "resident_memory.h"
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"

@@ -6,7 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "check.h"
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/image.h"
 #include "morvik/morvik_info.h"

@@ -8,6 +8,7 @@
 #include "check.h"
 #include "analysis/box_descriptor.h"
 #include "analysis/describe_models.h"
+#include "analysis/landmarks.h"
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/image.h"
@@ -70,7 +71,8 @@ int MorvikInfo::prepareFaceImage(const cv::Mat& image, size_t index, const mv::F
   // Alignment moves the rectangle and the eyes; the caller's record stays.
   mv::FaceData local = face;
   // Faces whose eyes came from the landmarks already have a fitted box.
-  const int rc = alignFaceCrop(image, &local.rect, &local.left_eye, &local.right_eye, cropedImage, !from_shape);
+  const int rc = alignFaceCrop(image, &local.rect, &local.left_eye, &local.right_eye, cropedImage, !from_shape,
+                               refitFaceRectWithin);
   if (rc != 0) return rc;
   MV_CHECK(cropedImage.cols);
   return 0;

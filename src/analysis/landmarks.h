@@ -1,7 +1,7 @@
 // Face analysis: the analysis object MorvikInfo (morvik/morvik_info.h)
 // carries one image from loading to results. It walks the finders' scales
 // (morvik_info.cpp), places the eyes of each face with the eye cascade and
-// falls back to the 68-point landmarks (eyes.cpp, eye_cascade), and for
+// falls back to the 68-point landmarks (eyes.cpp, face/eye_cascade), and for
 // each face to describe aligns it, fits the landmarks and runs the metric
 // network (face_data.cpp, landmarks, descriptor_network). Models come from
 // the per-thread caches of src/models.

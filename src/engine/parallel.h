@@ -1,18 +1,17 @@
-// Inference engine: what replaces dlib's slow paths. The networks'
-// convolutions (tiled_conv; direct_conv for the CNN detector,
-// filter_lane_conv for the descriptor network), their fused batch-norm and
-// relu epilogues, the CNN detector's image pyramid (pyramid_input), the
-// scratch memory the convolutions keep per thread (conv_scratch), the
-// YuNet face network (yunet: its own kernels, same bits on any thread
-// count and instruction set), the HOG
-// detector's own scan (hog_pyramid, hog_features, hog_filters,
-// hog_detection), and the helper threads the calls share (this header).
+// Inference engine: what replaces dlib's and OpenCV's slow paths, one
+// folder per kind of model, each opening with what it computes and
+// guarantees: cnn/ the networks' layers (cnn/tiled_conv.h) and the YuNet face network
+// (cnn/yunet.h), hog/ the HOG
+// detector's own scan (hog/hog_detection.h), cascade/ the evaluator of
+// OpenCV's stump cascades (cascade/cascade_detect.h); and the helper
+// threads the calls share (this header).
 // What it guarantees: the pyramid, the fused epilogues and the HOG scan's
 // levels, features and scores are dlib's, bit for bit, and its detections
 // box for box; the direct convolutions sum in another order than BLAS and
 // may differ from dlib's in the last bits of a value, never with the number
-// of threads. A call's work on helper threads is done before the call
-// returns.
+// of threads; the cascade searches return OpenCV's rectangles in its
+// single-threaded order. A call's work on helper threads is done before the
+// call returns.
 //
 // The work of one call spread over a few threads: the networks'
 // convolutions and the HOG scan's levels.

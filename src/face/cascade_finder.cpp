@@ -8,7 +8,7 @@
 #include "models/cascade_loader.h"
 #include "models/cascade_model.h"
 #include "check.h"
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 #include "image/image_convert.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"

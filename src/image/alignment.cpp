@@ -8,7 +8,6 @@
 
 #include "image/alignment.h"
 #include "check.h"
-#include "analysis/landmarks.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/image.h"
 #include "image/image_size.h"
@@ -151,8 +150,9 @@ int cropFace(cv::Mat& working, const Load& load, mv::Rectangle* faceRect, cv::Ma
   return 0;
 }
 
+// `refit` null: the whole image is rotated.
 int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv::Point* right_eye,
-          cv::Mat& cropped, bool optimal, bool whole_image) {
+          cv::Mat& cropped, bool optimal, PartialRefit refit) {
   if (image.cols == 0 || faceRect == nullptr || left_eye == nullptr || right_eye == nullptr) return -1;
   // An empty face cannot be rotated or cropped.
   if (faceRect->w < 1 || faceRect->h < 1) return -1;
@@ -163,7 +163,7 @@ int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv
   const bool level = left_eye->x == right_eye->x && left_eye->y == right_eye->y;
   const double angle = level ? 0.0 : eyeLineAngle(*left_eye, *right_eye);
   cv::Mat rotation;
-  if (whole_image || std::abs(angle) <= kMaxUnrotatedAngle) {
+  if (refit == nullptr || std::abs(angle) <= kMaxUnrotatedAngle) {
     // Small tilts leave `working` the image itself.
     cv::Mat working;
     rotateImage(angle, image, faceRect, left_eye, right_eye, working, rotation);
@@ -181,7 +181,7 @@ int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv
     // that reads beyond the pixels warped so far is made again on more.
     for (const int quarters : {6, 8}) {
       rotated.load(grown(r, quarters));
-      if (refitFaceRectWithin(rotated.image(), r, rotated.loaded())) return true;
+      if (refit(rotated.image(), r, rotated.loaded())) return true;
     }
     rotated.loadAll();
     return DlibUpdateOptimalFaceRect(rotated.image(), r);
@@ -192,10 +192,11 @@ int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv
 
 int alignFace(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv::Point* right_eye,
               cv::Mat& cropped, bool optimal, cv::Size /*desired_size*/, cv::Size_<double> /*desired_eyes*/) {
-  return align(image, faceRect, left_eye, right_eye, cropped, optimal, true);
+  return align(image, faceRect, left_eye, right_eye, cropped, optimal, nullptr);
 }
 
 int alignFaceCrop(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv::Point* right_eye,
-                  cv::Mat& cropped, bool optimal) {
-  return align(image, faceRect, left_eye, right_eye, cropped, optimal, false);
+                  cv::Mat& cropped, bool optimal, PartialRefit refit) {
+  MV_CHECK(refit != nullptr);
+  return align(image, faceRect, left_eye, right_eye, cropped, optimal, refit);
 }

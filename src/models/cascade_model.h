@@ -1,6 +1,6 @@
 // An OpenCV cascade file ready to search with: the library's own evaluators
-// (engine/haar_detect.h for stump Haar cascades, engine/lbp_detect.h for
-// stump LBP cascades) when one serves the file, OpenCV's
+// (engine/cascade/cascade_detect.h, for stump Haar and stump LBP cascades)
+// when one serves the file, OpenCV's
 // cv::CascadeClassifier otherwise. Either way a search returns what
 // detectMultiScale returns for the file (in OpenCV's single-threaded order).
 #ifndef MORVIK_CASCADE_MODEL_H_
@@ -12,8 +12,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "engine/cascade/haar_cascade.h"
-#include "engine/cascade/lbp_cascade.h"
+#include "engine/cascade/haar_kind.h"
+#include "engine/cascade/lbp_kind.h"
 
 namespace morvik {
 

@@ -8,9 +8,8 @@
 
 #include "check.h"
 #include "engine/cnn/conv_scratch.h"
+#include "engine/cascade/cascade_detect.h"
 #include "engine/cnn/yunet.h"
-#include "engine/cascade/haar_detect.h"
-#include "engine/cascade/lbp_detect.h"
 #include "models/forked_child.h"
 #include "morvik/morvik.h"
 
@@ -64,7 +63,6 @@ extern "C" void GlobalFree() {
   morvik::releaseConvScratch();
   morvik::releaseDirectConvScratch();
   morvik::releaseFilterLaneScratch();
-  morvik::releaseHaarScratch();
-  morvik::releaseLbpScratch();
+  morvik::releaseCascadeScratch();
   morvik::releaseYunetScratch();
 }

@@ -21,8 +21,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "engine/cascade/haar_detect.h"
-#include "engine/cascade/lbp_detect.h"
+#include "engine/cascade/cascade_detect.h"
 #include "models/cascade_model.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"
@@ -239,13 +238,13 @@ TEST_F(FinderEvaluators, GlobalFreeReleasesTheModelsAndScratchMemory) {
   std::vector<cv::Rect> faces;
   ASSERT_EQ(lbp.findFaces(0, image, faces), 0);
   ASSERT_EQ(haar.findFaces(0, image, faces), 0);
-  EXPECT_GT(morvik::lbpScratchBytes(), 0u);
-  EXPECT_GT(morvik::haarScratchBytes(), 0u);
+  EXPECT_GT(morvik::cascadeScratchBytes<morvik::LbpKind>(), 0u);
+  EXPECT_GT(morvik::cascadeScratchBytes<morvik::HaarKind>(), 0u);
   EXPECT_FALSE(g_releases.empty());
   GlobalFree();
   EXPECT_TRUE(g_releases.empty());
-  EXPECT_EQ(morvik::lbpScratchBytes(), 0u);
-  EXPECT_EQ(morvik::haarScratchBytes(), 0u);
+  EXPECT_EQ(morvik::cascadeScratchBytes<morvik::LbpKind>(), 0u);
+  EXPECT_EQ(morvik::cascadeScratchBytes<morvik::HaarKind>(), 0u);
   // Loaded again on the next call.
   EXPECT_EQ(lbp.findFaces(0, image, faces), 0);
 }

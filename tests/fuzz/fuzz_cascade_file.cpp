@@ -11,16 +11,14 @@
 
 #include <opencv2/core.hpp>
 
-#include "engine/cascade/haar_cascade.h"
-#include "engine/cascade/haar_detect.h"
-#include "engine/cascade/lbp_cascade.h"
-#include "engine/cascade/lbp_detect.h"
+#include "engine/cascade/cascade_detect.h"
+#include "engine/cascade/cascade_detect.h"
 #include "fuzz_support.h"
 #include "models/cascade_model.h"
 
 namespace {
 
-using morvik::HaarIsa;
+using morvik::CascadeIsa;
 
 // A small grey image with structure at several scales, so that stumps take
 // both leaves.
@@ -36,18 +34,18 @@ cv::Mat testImage() {
 
 // The searches every loaded cascade runs: the finders' usual one, and one
 // that keeps every window that passes, at finer scales.
-std::vector<morvik::HaarSearch> searches() {
-  morvik::HaarSearch usual;
-  morvik::HaarSearch all;
+std::vector<morvik::CascadeSearch> searches() {
+  morvik::CascadeSearch usual;
+  morvik::CascadeSearch all;
   all.scale_factor = 1.05;
   all.min_neighbours = 0;
   return {usual, all};
 }
 
-std::vector<HaarIsa> isas() {
-  std::vector<HaarIsa> out;
-  for (HaarIsa isa : {HaarIsa::kPortable, HaarIsa::kAvx2, HaarIsa::kAvx512}) {
-    if (morvik::haarIsaRuns(isa)) out.push_back(isa);
+std::vector<CascadeIsa> isas() {
+  std::vector<CascadeIsa> out;
+  for (CascadeIsa isa : {CascadeIsa::kPortable, CascadeIsa::kAvx2, CascadeIsa::kAvx512}) {
+    if (morvik::cascadeIsaRuns(isa)) out.push_back(isa);
   }
   return out;
 }
@@ -60,14 +58,14 @@ void checkFound(const cv::Mat& image, const std::vector<cv::Rect>& found) {
 template <typename Cascade, typename Detect>
 void searchEverywhere(const Cascade& cascade, Detect detect) {
   static const cv::Mat image = testImage();
-  for (const morvik::HaarSearch& search : searches()) {
+  for (const morvik::CascadeSearch& search : searches()) {
     std::vector<cv::Rect> first;
     bool have_first = false;
-    for (HaarIsa isa : isas()) {
+    for (CascadeIsa isa : isas()) {
       std::vector<cv::Rect> found;
-      const morvik::HaarDetectResult rc = detect(cascade, image, search, found, isa);
-      FUZZ_EXPECT(rc == morvik::kHaarDetected || rc == morvik::kHaarNoCascade);
-      FUZZ_EXPECT(rc == morvik::kHaarDetected || found.empty());
+      const morvik::CascadeDetectResult rc = detect(cascade, image, search, found, isa);
+      FUZZ_EXPECT(rc == morvik::kCascadeDetected || rc == morvik::kCascadeNoCascade);
+      FUZZ_EXPECT(rc == morvik::kCascadeDetected || found.empty());
       checkFound(image, found);
       if (!have_first) {
         first = found;
@@ -90,33 +88,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = fuzz_support::writeScratch("cascade", data, size);
 
   morvik::HaarCascade haar;
-  const morvik::HaarLoadResult haar_rc = morvik::loadHaarCascade(path, haar);
-  if (haar_rc == morvik::kHaarLoaded) {
+  const morvik::CascadeLoadResult haar_rc = morvik::readCascadeFile(path, haar);
+  if (haar_rc == morvik::kCascadeLoaded) {
     FUZZ_EXPECT(!haar.stages.empty() && haar.window.width > 0 && haar.window.height > 0);
-    searchEverywhere(haar, [](const morvik::HaarCascade& c, const cv::Mat& image, const morvik::HaarSearch& s,
+    searchEverywhere(haar, [](const morvik::HaarCascade& c, const cv::Mat& image, const morvik::CascadeSearch& s,
                               std::vector<cv::Rect>& found,
-                              HaarIsa isa) { return morvik::detectHaar(c, image, s, found, isa); });
+                              CascadeIsa isa) { return morvik::detectCascade(c, image, s, found, isa); });
   } else {
     FUZZ_EXPECT(haar.stages.empty() && haar.features.empty() && haar.stumps.empty());
   }
 
   morvik::LbpCascade lbp;
-  const morvik::LbpLoadResult lbp_rc = morvik::loadLbpCascade(path, lbp);
-  if (lbp_rc == morvik::kLbpLoaded) {
+  const morvik::CascadeLoadResult lbp_rc = morvik::readCascadeFile(path, lbp);
+  if (lbp_rc == morvik::kCascadeLoaded) {
     // A file is a Haar cascade or an LBP one, never both.
-    FUZZ_EXPECT(haar_rc != morvik::kHaarLoaded);
+    FUZZ_EXPECT(haar_rc != morvik::kCascadeLoaded);
     FUZZ_EXPECT(!lbp.stages.empty() && lbp.window.width > 0 && lbp.window.height > 0);
-    searchEverywhere(lbp, [](const morvik::LbpCascade& c, const cv::Mat& image, const morvik::HaarSearch& s,
+    searchEverywhere(lbp, [](const morvik::LbpCascade& c, const cv::Mat& image, const morvik::CascadeSearch& s,
                              std::vector<cv::Rect>& found,
-                             HaarIsa isa) { return morvik::detectLbp(c, image, s, found, isa); });
+                             CascadeIsa isa) { return morvik::detectCascade(c, image, s, found, isa); });
   } else {
-    FUZZ_EXPECT(lbp.stages.empty() && lbp.cells.empty() && lbp.stumps.empty());
+    FUZZ_EXPECT(lbp.stages.empty() && lbp.features.empty() && lbp.stumps.empty());
   }
 
   static const cv::Mat image = testImage();
   morvik::CascadeModel model;
   if (model.load(path)) {
-    const bool own = haar_rc == morvik::kHaarLoaded || lbp_rc == morvik::kLbpLoaded;
+    const bool own = haar_rc == morvik::kCascadeLoaded || lbp_rc == morvik::kCascadeLoaded;
     FUZZ_EXPECT(model.ownEvaluator() == own);
     std::vector<cv::Rect> found;
     FUZZ_EXPECT(model.detect(image, found, 1.1, 3, cv::Size(), cv::Size()));

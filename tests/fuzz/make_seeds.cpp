@@ -24,8 +24,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "engine/cascade/haar_cascade.h"
-#include "engine/cascade/lbp_cascade.h"
+#include "engine/cascade/haar_kind.h"
+#include "engine/cascade/lbp_kind.h"
 #include "morvik/collection.h"
 #include "morvik/morvik.h"
 #include "morvik/morvik_c.h"
@@ -224,8 +224,8 @@ void cascadeSeeds(const std::string& dir, const std::string& data_dir) {
   // Seeds the readers refuse would leave the searches unfuzzed.
   morvik::HaarCascade haar_cascade;
   morvik::LbpCascade lbp_cascade;
-  if (morvik::loadHaarCascade(dir + "/haar_small.xml", haar_cascade) != morvik::kHaarLoaded ||
-      morvik::loadLbpCascade(dir + "/lbp_small.xml", lbp_cascade) != morvik::kLbpLoaded) {
+  if (morvik::readCascadeFile(dir + "/haar_small.xml", haar_cascade) != morvik::kCascadeLoaded ||
+      morvik::readCascadeFile(dir + "/lbp_small.xml", lbp_cascade) != morvik::kCascadeLoaded) {
     std::fprintf(stderr, "the small cascade seeds do not load\n");
     std::exit(1);
   }

@@ -124,7 +124,7 @@ TEST(RegionWarp, AlignedCropsAreThoseOfTheWholeRotatedImage) {
       cv::Mat whole, part;
       const int rc_a = alignFace(image, &rect_a, &left_a, &right_a, whole, optimal, g_config.align_desired_size,
                                  g_config.align_desired_eyes);
-      const int rc_b = alignFaceCrop(image, &rect_b, &left_b, &right_b, part, optimal);
+      const int rc_b = alignFaceCrop(image, &rect_b, &left_b, &right_b, part, optimal, refitFaceRectWithin);
       const std::string where = "face at " + std::to_string(f.rect.x) + "," + std::to_string(f.rect.y) +
                                 (optimal ? ", refitted" : "");
       ASSERT_EQ(rc_a, rc_b) << where;

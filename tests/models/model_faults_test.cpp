@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"

@@ -1,6 +1,6 @@
-// Opening an OpenCV cascade file, for the library's own cascade readers
-// (haar_cascade.h, lbp_cascade.h) and before OpenCV's CascadeClassifier is
-// given one (models/cascade_loader.h).
+// Opening an OpenCV cascade file, for the library's own cascade reader
+// (cascade.h) and before OpenCV's CascadeClassifier is given one
+// (models/cascade_loader.h).
 #ifndef MORVIK_CASCADE_FILE_H_
 #define MORVIK_CASCADE_FILE_H_
 

@@ -13,7 +13,7 @@ constexpr double kGroupEps = 0.2;
 
 }  // namespace
 
-void appendWindows(const HaarScale& scale, int stride, std::vector<int>& origins, std::vector<cv::Rect>& rects) {
+void appendWindows(const CascadeScale& scale, int stride, std::vector<int>& origins, std::vector<cv::Rect>& rects) {
   std::sort(origins.begin(), origins.end());
   for (const int origin : origins) {
     const int x = origin % stride * scale.step;

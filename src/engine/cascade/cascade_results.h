@@ -1,6 +1,6 @@
-// What the cascade searches (haar_detect.h, lbp_detect.h) share once a
-// size's windows are decided: the windows as rectangles in image pixels,
-// and detectMultiScale's last steps, grouping and clipping.
+// What the cascade search (cascade_detect.h) does once a size's windows
+// are decided: the windows as rectangles in image pixels, and
+// detectMultiScale's last steps, grouping and clipping.
 #ifndef MORVIK_CASCADE_RESULTS_H_
 #define MORVIK_CASCADE_RESULTS_H_
 
@@ -8,7 +8,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "engine/cascade/haar_scales.h"
+#include "engine/cascade/cascade_scales.h"
 
 namespace morvik {
 
@@ -16,7 +16,7 @@ namespace morvik {
 // images' origin, rows `stride` ints apart, a column per step) are in
 // `origins`, as OpenCV's rectangles, in its single-threaded scan order.
 // Sorts `origins`.
-void appendWindows(const HaarScale& scale, int stride, std::vector<int>& origins, std::vector<cv::Rect>& rects);
+void appendWindows(const CascadeScale& scale, int stride, std::vector<int>& origins, std::vector<cv::Rect>& rects);
 
 // cv::groupRectangles with detectMultiScale's tolerance, then the
 // rectangles cut to the image, empty ones dropped (its clipObjects).

@@ -1,3 +1,15 @@
+// engine/cnn: the layers of dlib's networks (the CNN face detector and the
+// descriptor network) that the engine computes itself: the convolutions
+// (this layer, with direct_conv.h and filter_lane_conv.h as its kernels),
+// the affine and relu layers folded into them (fused_epilogue.h), pooling
+// (pooling.h) and the detector's image pyramid (pyramid_input.h), with the
+// scratch memory they keep per thread (conv_scratch.h).
+// What it guarantees: the pyramid, the pooling, the folded layers and an
+// unbanded convolution give dlib's values bit for bit; banded convolutions
+// and the direct kernels sum in another order than dlib's BLAS call and may
+// differ from dlib's in the last bits of a value, and the direct kernels'
+// values never depend on the number of threads.
+//
 // A convolution layer for dlib networks: dlib's con_ with its scratch
 // memory kept between calls and, where asked, bounded.
 //

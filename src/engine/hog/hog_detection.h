@@ -1,4 +1,10 @@
-// dlib's HOG object detector, with a scan of our own.
+// engine/hog: dlib's HOG object detector, with a scan of our own.
+//
+// What it computes: the rectangles dlib's object_detector over
+// scan_fhog_pyramid<pyramid_down<6>> returns for an image and a threshold.
+// What it guarantees: the same rectangles in the same order, bit for bit,
+// on any number of threads: every level, feature and score is the one dlib
+// computes (hog_pyramid.h, hog_features.h, hog_filters.h).
 //
 // dlib's scanner builds the image's pyramid (pyramid_down<6>), extracts
 // fHOG features from every level and slides each of the detector's filters

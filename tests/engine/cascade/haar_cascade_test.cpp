@@ -23,10 +23,9 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 #include "engine/cascade/cascade_file.h"
-#include "engine/cascade/haar_cascade.h"
-#include "engine/cascade/haar_detect.h"
+#include "engine/cascade/cascade_detect.h"
 #include "engine/hog/hog_test_images.h"
 #include "engine/cascade/haar_test_images.h"
 #include "models/cascade_loader.h"
@@ -40,8 +39,8 @@
 namespace {
 
 using morvik::HaarCascade;
-using morvik::HaarIsa;
-using morvik::HaarSearch;
+using morvik::CascadeIsa;
+using morvik::CascadeSearch;
 using testing_support::scratchPath;
 
 // A cascade file read by both evaluators.
@@ -55,7 +54,7 @@ BothCascades& cascadeFile(const std::string& path) {
   for (auto& entry : loaded)
     if (entry.first == path) return *entry.second;
   auto both = std::make_unique<BothCascades>();
-  EXPECT_EQ(morvik::loadHaarCascade(path, both->own), morvik::kHaarLoaded) << path;
+  EXPECT_EQ(morvik::readCascadeFile(path, both->own), morvik::kCascadeLoaded) << path;
   EXPECT_TRUE(both->opencv.load(path)) << path;
   loaded.emplace_back(path, std::move(both));
   return *loaded.back().second;
@@ -64,23 +63,23 @@ BothCascades& cascadeFile(const std::string& path) {
 BothCascades& eyes() { return cascadeFile(g_config.haar_eye_path_default); }
 BothCascades& frontalFaces() { return cascadeFile(g_config.haar_face_path_default_alt); }
 
-std::vector<HaarIsa> runningIsas() {
-  std::vector<HaarIsa> isas;
-  for (HaarIsa isa : {HaarIsa::kPortable, HaarIsa::kAvx2, HaarIsa::kAvx512})
-    if (morvik::haarIsaRuns(isa)) isas.push_back(isa);
+std::vector<CascadeIsa> runningIsas() {
+  std::vector<CascadeIsa> isas;
+  for (CascadeIsa isa : {CascadeIsa::kPortable, CascadeIsa::kAvx2, CascadeIsa::kAvx512})
+    if (morvik::cascadeIsaRuns(isa)) isas.push_back(isa);
   return isas;
 }
 
-const char* isaName(HaarIsa isa) {
+const char* isaName(CascadeIsa isa) {
   switch (isa) {
-    case HaarIsa::kPortable: return "portable";
-    case HaarIsa::kAvx2: return "AVX2";
-    case HaarIsa::kAvx512: return "AVX-512";
+    case CascadeIsa::kPortable: return "portable";
+    case CascadeIsa::kAvx2: return "AVX2";
+    case CascadeIsa::kAvx512: return "AVX-512";
   }
   return "?";
 }
 
-std::string describe(const cv::Mat& image, const HaarSearch& s) {
+std::string describe(const cv::Mat& image, const CascadeSearch& s) {
   std::ostringstream out;
   out << image.cols << "x" << image.rows << " factor " << s.scale_factor << " neighbours " << s.min_neighbours
       << " min " << s.min_size << " max " << s.max_size;
@@ -88,7 +87,7 @@ std::string describe(const cv::Mat& image, const HaarSearch& s) {
 }
 
 // OpenCV's rectangles, and the number of cases compared.
-std::vector<cv::Rect> opencvRects(BothCascades& c, const cv::Mat& grey, const HaarSearch& s) {
+std::vector<cv::Rect> opencvRects(BothCascades& c, const cv::Mat& grey, const CascadeSearch& s) {
   std::vector<cv::Rect> found;
   c.opencv.detectMultiScale(grey, found, s.scale_factor, s.min_neighbours, 0, s.min_size, s.max_size);
   return found;
@@ -97,19 +96,19 @@ std::vector<cv::Rect> opencvRects(BothCascades& c, const cv::Mat& grey, const Ha
 int g_compared = 0;
 
 // Every path gives OpenCV's list. Returns its length.
-size_t expectOpenCvRects(BothCascades& c, const cv::Mat& grey, const HaarSearch& s, const std::string& what) {
+size_t expectOpenCvRects(BothCascades& c, const cv::Mat& grey, const CascadeSearch& s, const std::string& what) {
   const std::vector<cv::Rect> expected = opencvRects(c, grey, s);
-  for (HaarIsa isa : runningIsas()) {
+  for (CascadeIsa isa : runningIsas()) {
     std::vector<cv::Rect> found;
-    EXPECT_EQ(morvik::detectHaar(c.own, grey, s, found, isa), morvik::kHaarDetected);
+    EXPECT_EQ(morvik::detectCascade(c.own, grey, s, found, isa), morvik::kCascadeDetected);
     EXPECT_EQ(found, expected) << what << ", " << describe(grey, s) << ", " << isaName(isa);
     ++g_compared;
   }
   return expected.size();
 }
 
-HaarSearch search(double factor, int neighbours, cv::Size min_size = cv::Size(), cv::Size max_size = cv::Size()) {
-  HaarSearch s;
+CascadeSearch search(double factor, int neighbours, cv::Size min_size = cv::Size(), cv::Size max_size = cv::Size()) {
+  CascadeSearch s;
   s.scale_factor = factor;
   s.min_neighbours = neighbours;
   s.min_size = min_size;
@@ -161,14 +160,14 @@ TEST(HaarEyeSearch, SameRectanglesAsOpenCvOnEveryFace) {
   size_t found = 0;
   for (size_t i = 0; i < images.size(); ++i) {
     ASSERT_FALSE(images[i].empty()) << i;
-    found += expectOpenCvRects(eyes(), images[i], HaarSearch(), "face " + std::to_string(i));
+    found += expectOpenCvRects(eyes(), images[i], CascadeSearch(), "face " + std::to_string(i));
   }
   EXPECT_GT(found, images.size());  // most faces show both eyes
 }
 
 TEST(HaarEyeSearch, SameRectanglesWithOtherNeighboursFactorsAndSizes) {
   const std::vector<cv::Mat>& images = eyeSearchImages();
-  const HaarSearch searches[] = {
+  const CascadeSearch searches[] = {
       search(1.1, 0),
       search(1.1, 1),
       search(1.05, 3),
@@ -184,7 +183,7 @@ TEST(HaarEyeSearch, SameRectanglesWithOtherNeighboursFactorsAndSizes) {
       search(1.1, 0, cv::Size(), cv::Size(-5, 30)),
   };
   for (size_t i = 0; i < images.size(); i += 3)
-    for (const HaarSearch& s : searches) expectOpenCvRects(eyes(), images[i], s, "face " + std::to_string(i));
+    for (const CascadeSearch& s : searches) expectOpenCvRects(eyes(), images[i], s, "face " + std::to_string(i));
 }
 
 TEST(HaarEyeSearch, ScaleFactorsCascadeScaleFactorPassesOn) {
@@ -205,7 +204,7 @@ TEST(HaarWholePhotos, SameRectanglesAsOpenCv) {
   for (const char* name : {"faces/2008_001322.jpg", "faces/two_people.jpg", "misc/dogs.jpg"}) {
     const cv::Mat image = grey(haar_testing::workingImage(name));
     ASSERT_FALSE(image.empty()) << name;
-    expectOpenCvRects(eyes(), image, HaarSearch(), name);
+    expectOpenCvRects(eyes(), image, CascadeSearch(), name);
     expectOpenCvRects(frontalFaces(), image, search(1.1, 3, g_config.haar_face_min_face, image.size()), name);
     expectOpenCvRects(frontalFaces(), image, search(1.2, 0), name);
   }
@@ -284,43 +283,44 @@ TEST(HaarSearchInput, RefusesWhatOpenCvWouldThrowOrLoopForeverOn) {
   HaarCascade& c = eyes().own;
   const cv::Mat image = eyeSearchImages().front();
   std::vector<cv::Rect> found{cv::Rect(1, 2, 3, 4)};
-  EXPECT_EQ(morvik::detectHaar(c, cv::Mat(), HaarSearch(), found), morvik::kHaarBadImage);
+  EXPECT_EQ(morvik::detectCascade(c, cv::Mat(), CascadeSearch(), found), morvik::kCascadeBadImage);
   EXPECT_TRUE(found.empty());
-  EXPECT_EQ(morvik::detectHaar(c, cv::Mat(50, 50, CV_8UC3, cv::Scalar::all(9)), HaarSearch(), found),
-            morvik::kHaarBadImage);
-  EXPECT_EQ(morvik::detectHaar(c, cv::Mat(50, 50, CV_16UC1, cv::Scalar::all(9)), HaarSearch(), found),
-            morvik::kHaarBadImage);
+  EXPECT_EQ(morvik::detectCascade(c, cv::Mat(50, 50, CV_8UC3, cv::Scalar::all(9)), CascadeSearch(), found),
+            morvik::kCascadeBadImage);
+  EXPECT_EQ(morvik::detectCascade(c, cv::Mat(50, 50, CV_16UC1, cv::Scalar::all(9)), CascadeSearch(), found),
+            morvik::kCascadeBadImage);
   for (double factor : {1.0, 0.5, -2.0, std::nan(""), std::nextafter(1.0, 2.0), 1.0 + 1e-9})
-    EXPECT_EQ(morvik::detectHaar(c, image, search(factor, 3), found), morvik::kHaarBadSearch) << factor;
-  EXPECT_EQ(morvik::detectHaar(HaarCascade(), image, HaarSearch(), found), morvik::kHaarNoCascade);
+    EXPECT_EQ(morvik::detectCascade(c, image, search(factor, 3), found), morvik::kCascadeBadSearch) << factor;
+  EXPECT_EQ(morvik::detectCascade(HaarCascade(), image, CascadeSearch(), found), morvik::kCascadeNoCascade);
   // Factors whose second size leaves the int range scan the first size
   // only, as a factor capped at the image's side does in OpenCV.
   std::vector<cv::Rect> capped;
-  ASSERT_EQ(morvik::detectHaar(c, image, search(1e300, 0), found), morvik::kHaarDetected);
-  ASSERT_EQ(morvik::detectHaar(c, image, search(std::numeric_limits<double>::infinity(), 0), capped),
-            morvik::kHaarDetected);
+  ASSERT_EQ(morvik::detectCascade(c, image, search(1e300, 0), found), morvik::kCascadeDetected);
+  ASSERT_EQ(morvik::detectCascade(c, image, search(std::numeric_limits<double>::infinity(), 0), capped),
+            morvik::kCascadeDetected);
   EXPECT_EQ(found, capped);
   EXPECT_EQ(found, opencvRects(eyes(), image, search(image.cols, 0)));
   // A refused call leaves nothing behind that changes the next one.
-  expectOpenCvRects(eyes(), image, HaarSearch(), "after refusals");
+  expectOpenCvRects(eyes(), image, CascadeSearch(), "after refusals");
 }
 
 TEST(HaarSearchInput, ScratchMemoryStaysBounded) {
   const cv::Mat large = grey(hog_testing::noiseImage(1500, 1400, 3));
   std::vector<cv::Rect> found;
-  ASSERT_EQ(morvik::detectHaar(eyes().own, large, search(1.5, 3), found), morvik::kHaarDetected);
-  EXPECT_LE(morvik::haarScratchBytes(), morvik::kHaarKeptScratchBytes);
-  ASSERT_EQ(morvik::detectHaar(eyes().own, eyeSearchImages().front(), HaarSearch(), found), morvik::kHaarDetected);
-  EXPECT_GT(morvik::haarScratchBytes(), 0u);
-  EXPECT_LE(morvik::haarScratchBytes(), morvik::kHaarKeptScratchBytes);
+  ASSERT_EQ(morvik::detectCascade(eyes().own, large, search(1.5, 3), found), morvik::kCascadeDetected);
+  EXPECT_LE(morvik::cascadeScratchBytes<morvik::HaarKind>(), morvik::kCascadeKeptScratchBytes);
+  ASSERT_EQ(morvik::detectCascade(eyes().own, eyeSearchImages().front(), CascadeSearch(), found),
+            morvik::kCascadeDetected);
+  EXPECT_GT(morvik::cascadeScratchBytes<morvik::HaarKind>(), 0u);
+  EXPECT_LE(morvik::cascadeScratchBytes<morvik::HaarKind>(), morvik::kCascadeKeptScratchBytes);
   GlobalFree();
-  EXPECT_EQ(morvik::haarScratchBytes(), 0u);
+  EXPECT_EQ(morvik::cascadeScratchBytes<morvik::HaarKind>(), 0u);
 }
 
 TEST(HaarSearchInput, ThreadsSearchingAtOnceGetTheSameRectangles) {
   const std::vector<cv::Mat>& images = eyeSearchImages();
   std::vector<std::vector<cv::Rect>> expected;
-  for (const cv::Mat& image : images) expected.push_back(opencvRects(eyes(), image, HaarSearch()));
+  for (const cv::Mat& image : images) expected.push_back(opencvRects(eyes(), image, CascadeSearch()));
   const HaarCascade& c = eyes().own;
   std::vector<int> mismatches(3, 0);
   std::vector<std::thread> threads;
@@ -328,7 +328,7 @@ TEST(HaarSearchInput, ThreadsSearchingAtOnceGetTheSameRectangles) {
     threads.emplace_back([&, t] {
       for (size_t i = static_cast<size_t>(t); i < images.size() * 3; i += 3) {
         std::vector<cv::Rect> found;
-        morvik::detectHaar(c, images[i % images.size()], HaarSearch(), found);
+        morvik::detectCascade(c, images[i % images.size()], CascadeSearch(), found);
         if (found != expected[i % images.size()]) ++mismatches[static_cast<size_t>(t)];
       }
     });
@@ -373,10 +373,10 @@ std::string written(const std::string& name, const std::string& text) {
   return path;
 }
 
-morvik::HaarLoadResult loaded(const std::string& path) {
+morvik::CascadeLoadResult loaded(const std::string& path) {
   HaarCascade c;
-  const morvik::HaarLoadResult rc = morvik::loadHaarCascade(path, c);
-  if (rc != morvik::kHaarLoaded) EXPECT_TRUE(c.stages.empty() && c.features.empty() && c.stumps.empty());
+  const morvik::CascadeLoadResult rc = morvik::readCascadeFile(path, c);
+  if (rc != morvik::kCascadeLoaded) EXPECT_TRUE(c.stages.empty() && c.features.empty() && c.stumps.empty());
   return rc;
 }
 
@@ -385,17 +385,17 @@ const char kFirstRect[] = "0 8 20 12 -1.</_>";
 const char kLastFeatureEnd[] = "</rects></_></features>";
 
 TEST(HaarCascadeFile, ReadsTheStumpCascadesOfTheLibrary) {
-  EXPECT_EQ(loaded(g_config.haar_eye_path_default), morvik::kHaarLoaded);
-  EXPECT_EQ(loaded(g_config.haar_face_path_default_alt), morvik::kHaarLoaded);
+  EXPECT_EQ(loaded(g_config.haar_eye_path_default), morvik::kCascadeLoaded);
+  EXPECT_EQ(loaded(g_config.haar_face_path_default_alt), morvik::kCascadeLoaded);
   HaarCascade a, b;
-  ASSERT_EQ(morvik::loadHaarCascade(g_config.haar_eye_path_default, a), morvik::kHaarLoaded);
-  ASSERT_EQ(morvik::loadHaarCascade(g_config.haar_eye_path_default, b), morvik::kHaarLoaded);
+  ASSERT_EQ(morvik::readCascadeFile(g_config.haar_eye_path_default, a), morvik::kCascadeLoaded);
+  ASSERT_EQ(morvik::readCascadeFile(g_config.haar_eye_path_default, b), morvik::kCascadeLoaded);
   EXPECT_NE(a.id, b.id);  // scratch memory laid out for one is not taken for the other
   EXPECT_EQ(a.window, eyes().opencv.getOriginalWindowSize());
 }
 
 TEST(HaarCascadeFile, RefusesFilesItDoesNotServe) {
-  EXPECT_EQ(loaded(g_config.haar_face_path_default), morvik::kHaarNotServed);  // LBP
+  EXPECT_EQ(loaded(g_config.haar_face_path_default), morvik::kCascadeNotServed);  // LBP
   // A tree of two nodes.
   EXPECT_EQ(loaded(written("tree.xml", edited(std::string(kFirstNode) + "\n          <leafValues>\n"
                                                                          "            -7.7304208278656006e-01 "
@@ -403,14 +403,14 @@ TEST(HaarCascadeFile, RefusesFilesItDoesNotServe) {
                                               "1 -1 0 1.2963959574699402e-01 -1 -2 1 0.05</internalNodes>\n"
                                               "          <leafValues>\n"
                                               "            -0.77 0.68 0.1</leafValues>"))),
-            morvik::kHaarNotServed);
+            morvik::kCascadeNotServed);
   // A tilted feature, even one no stump uses.
   EXPECT_EQ(loaded(written("tilted.xml", edited(kLastFeatureEnd, "</rects></_><_><rects><_>6 2 4 4 -1.</_><_>7 3 2 2 "
                                                                  "2.</_></rects><tilted>1</tilted></_></features>"))),
-            morvik::kHaarNotServed);
+            morvik::kCascadeNotServed);
   EXPECT_EQ(loaded(written("categorical.xml",
                            edited("<maxCatCount>0</maxCatCount>", "<maxCatCount>256</maxCatCount>"))),
-            morvik::kHaarNotServed);
+            morvik::kCascadeNotServed);
   // The old format has no stage type where the new one has it.
   EXPECT_EQ(loaded(written("old.xml", "<?xml version=\"1.0\"?>\n<opencv_storage>\n<cascade "
                                       "type_id=\"opencv-haar-classifier\"><size>20 20</size><stages><_><trees><_><_>"
@@ -418,39 +418,39 @@ TEST(HaarCascadeFile, RefusesFilesItDoesNotServe) {
                                       "</feature><threshold>0.1</threshold><left_val>-1</left_val><right_val>1"
                                       "</right_val></_></_></trees><stage_threshold>-1</stage_threshold><parent>-1"
                                       "</parent><next>-1</next></_></stages></cascade>\n</opencv_storage>\n")),
-            morvik::kHaarNotServed);
+            morvik::kCascadeNotServed);
 }
 
 TEST(HaarCascadeFile, RefusesMissingAndDamagedFiles) {
-  EXPECT_EQ(loaded("/nonexistent/eyes.xml"), morvik::kHaarUnreadable);
-  EXPECT_EQ(loaded(written("empty.xml", "")), morvik::kHaarUnreadable);
-  EXPECT_EQ(loaded(written("noise.xml", std::string("\x89PNG\r\n\x1a\n\0\0garbage", 18))), morvik::kHaarUnreadable);
+  EXPECT_EQ(loaded("/nonexistent/eyes.xml"), morvik::kCascadeUnreadable);
+  EXPECT_EQ(loaded(written("empty.xml", "")), morvik::kCascadeUnreadable);
+  EXPECT_EQ(loaded(written("noise.xml", std::string("\x89PNG\r\n\x1a\n\0\0garbage", 18))), morvik::kCascadeUnreadable);
   const std::string text = fileText(g_config.haar_eye_path_default);
-  EXPECT_EQ(loaded(written("cut.xml", text.substr(0, text.size() / 2))), morvik::kHaarUnreadable);
+  EXPECT_EQ(loaded(written("cut.xml", text.substr(0, text.size() / 2))), morvik::kCascadeUnreadable);
   // OpenCV's XML reader follows a null pointer on a NUL byte in the text.
   EXPECT_EQ(loaded(written("nul.xml", edited("<stageType>", std::string("<stage\0Type>", 12)))),
-            morvik::kHaarUnreadable);
+            morvik::kCascadeUnreadable);
   // Larger than any cascade: not read at all (a sparse file, so cheap).
   const std::string huge = written("huge.xml", text);
   ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(morvik::kMaxCascadeFileBytes + 1)), 0);
-  EXPECT_EQ(loaded(huge), morvik::kHaarUnreadable);
+  EXPECT_EQ(loaded(huge), morvik::kCascadeUnreadable);
   // Values OpenCV would index past its arrays with, or refuses itself.
   EXPECT_EQ(loaded(written("index.xml", edited(kFirstNode, "0 -1 99999 1.2963959574699402e-01</internalNodes>"))),
-            morvik::kHaarDamaged);
+            morvik::kCascadeDamaged);
   EXPECT_EQ(loaded(written("negative.xml", edited(kFirstNode, "0 -1 -1 1.2963959574699402e-01</internalNodes>"))),
-            morvik::kHaarDamaged);
-  EXPECT_EQ(loaded(written("outside.xml", edited(kFirstRect, "0 8 21 12 -1.</_>"))), morvik::kHaarDamaged);
-  EXPECT_EQ(loaded(written("width.xml", edited(kFirstRect, "4 8 -3 12 -1.</_>"))), morvik::kHaarDamaged);
+            morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("outside.xml", edited(kFirstRect, "0 8 21 12 -1.</_>"))), morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("width.xml", edited(kFirstRect, "4 8 -3 12 -1.</_>"))), morvik::kCascadeDamaged);
   EXPECT_EQ(loaded(written("fourth.xml", edited(kFirstRect, "0 8 20 12 -1.</_><_>0 0 1 1 1.</_><_>0 0 2 2 1.</_>"))),
-            morvik::kHaarDamaged);
-  EXPECT_EQ(loaded(written("short.xml", edited(kFirstRect, "0 8 20 -1.</_>"))), morvik::kHaarDamaged);
-  EXPECT_EQ(loaded(written("window.xml", edited("<width>20</width>", "<width>0</width>"))), morvik::kHaarDamaged);
+            morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("short.xml", edited(kFirstRect, "0 8 20 -1.</_>"))), morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("window.xml", edited("<width>20</width>", "<width>0</width>"))), morvik::kCascadeDamaged);
   EXPECT_EQ(loaded(written("stages.xml", edited({{"<stages>", "<stagez>"}, {"</stages>", "</stagez>"}}))),
-            morvik::kHaarDamaged);
+            morvik::kCascadeDamaged);
   // A number where a map of values belongs.
   EXPECT_EQ(loaded(written("map.xml", edited("<featureParams>\n    <maxCatCount>0</maxCatCount></featureParams>",
                                              "<featureParams>7</featureParams>"))),
-            morvik::kHaarDamaged);
+            morvik::kCascadeDamaged);
 }
 
 // What goes to OpenCV's classifier is first held to what its evaluation
@@ -494,7 +494,7 @@ TEST(HaarCascadeFile, OpenCvIsGivenOnlyWhatItReadsSafely) {
 
 TEST(HaarCascadeFile, ModelFallsBackToOpenCvForWhatItRefuses) {
   const cv::Mat& image = eyeSearchImages()[1];
-  const std::vector<cv::Rect> expected = opencvRects(eyes(), image, HaarSearch());
+  const std::vector<cv::Rect> expected = opencvRects(eyes(), image, CascadeSearch());
   struct Case {
     std::string path;
     bool own, loads;
@@ -559,7 +559,7 @@ TEST(HaarCascadeFile, WindowsWhoseSquaredSumsPassTheIntRange) {
   cv::Mat face;
   cv::resize(eyeSearchImages()[17], face, cv::Size(), 14, 14, cv::INTER_LINEAR);
   face.convertTo(face, CV_8U, 0.35, 165);
-  const HaarSearch one_size = search(1.1, 0, cv::Size(280, 280), cv::Size(300, 300));
+  const CascadeSearch one_size = search(1.1, 0, cv::Size(280, 280), cv::Size(300, 300));
   EXPECT_GT(expectOpenCvRects(large, face, one_size, "bright, large window"), 0u);
 }
 

@@ -22,8 +22,7 @@
 
 #include "engine/cascade/haar_test_images.h"
 #include "engine/hog/hog_test_images.h"
-#include "engine/cascade/lbp_cascade.h"
-#include "engine/cascade/lbp_detect.h"
+#include "engine/cascade/cascade_detect.h"
 #include "models/cascade_loader.h"
 #include "models/cascade_model.h"
 #include "morvik/config.h"
@@ -32,8 +31,8 @@
 
 namespace {
 
-using morvik::HaarIsa;
-using morvik::HaarSearch;
+using morvik::CascadeIsa;
+using morvik::CascadeSearch;
 using morvik::LbpCascade;
 
 // The LBP cascade read by both evaluators.
@@ -47,7 +46,7 @@ BothCascades& cascadeFile(const std::string& path) {
   for (auto& entry : loaded)
     if (entry.first == path) return *entry.second;
   auto both = std::make_unique<BothCascades>();
-  EXPECT_EQ(morvik::loadLbpCascade(path, both->own), morvik::kLbpLoaded) << path;
+  EXPECT_EQ(morvik::readCascadeFile(path, both->own), morvik::kCascadeLoaded) << path;
   EXPECT_TRUE(both->opencv.load(path)) << path;
   loaded.emplace_back(path, std::move(both));
   return *loaded.back().second;
@@ -55,30 +54,30 @@ BothCascades& cascadeFile(const std::string& path) {
 
 BothCascades& faces() { return cascadeFile(g_config.haar_face_path_default); }
 
-std::vector<HaarIsa> runningIsas() {
-  std::vector<HaarIsa> isas;
-  for (HaarIsa isa : {HaarIsa::kPortable, HaarIsa::kAvx2, HaarIsa::kAvx512})
-    if (morvik::haarIsaRuns(isa)) isas.push_back(isa);
+std::vector<CascadeIsa> runningIsas() {
+  std::vector<CascadeIsa> isas;
+  for (CascadeIsa isa : {CascadeIsa::kPortable, CascadeIsa::kAvx2, CascadeIsa::kAvx512})
+    if (morvik::cascadeIsaRuns(isa)) isas.push_back(isa);
   return isas;
 }
 
-const char* isaName(HaarIsa isa) {
+const char* isaName(CascadeIsa isa) {
   switch (isa) {
-    case HaarIsa::kPortable: return "portable";
-    case HaarIsa::kAvx2: return "AVX2";
-    case HaarIsa::kAvx512: return "AVX-512";
+    case CascadeIsa::kPortable: return "portable";
+    case CascadeIsa::kAvx2: return "AVX2";
+    case CascadeIsa::kAvx512: return "AVX-512";
   }
   return "?";
 }
 
-std::string describe(const cv::Mat& image, const HaarSearch& s) {
+std::string describe(const cv::Mat& image, const CascadeSearch& s) {
   std::ostringstream out;
   out << image.cols << "x" << image.rows << " factor " << s.scale_factor << " neighbours " << s.min_neighbours
       << " min " << s.min_size << " max " << s.max_size;
   return out.str();
 }
 
-std::vector<cv::Rect> opencvRects(BothCascades& c, const cv::Mat& grey, const HaarSearch& s) {
+std::vector<cv::Rect> opencvRects(BothCascades& c, const cv::Mat& grey, const CascadeSearch& s) {
   std::vector<cv::Rect> found;
   c.opencv.detectMultiScale(grey, found, s.scale_factor, s.min_neighbours, 0, s.min_size, s.max_size);
   return found;
@@ -88,11 +87,11 @@ int g_compared = 0;
 int g_rectangles = 0;
 
 // Every path gives OpenCV's list. Returns its length.
-size_t expectOpenCvRects(BothCascades& c, const cv::Mat& grey, const HaarSearch& s, const std::string& what) {
+size_t expectOpenCvRects(BothCascades& c, const cv::Mat& grey, const CascadeSearch& s, const std::string& what) {
   const std::vector<cv::Rect> expected = opencvRects(c, grey, s);
-  for (HaarIsa isa : runningIsas()) {
+  for (CascadeIsa isa : runningIsas()) {
     std::vector<cv::Rect> found;
-    EXPECT_EQ(morvik::detectLbp(c.own, grey, s, found, isa), morvik::kHaarDetected);
+    EXPECT_EQ(morvik::detectCascade(c.own, grey, s, found, isa), morvik::kCascadeDetected);
     EXPECT_EQ(found, expected) << what << ", " << describe(grey, s) << ", " << isaName(isa);
     ++g_compared;
   }
@@ -100,8 +99,8 @@ size_t expectOpenCvRects(BothCascades& c, const cv::Mat& grey, const HaarSearch&
   return expected.size();
 }
 
-HaarSearch search(double factor, int neighbours, cv::Size min_size = cv::Size(), cv::Size max_size = cv::Size()) {
-  HaarSearch s;
+CascadeSearch search(double factor, int neighbours, cv::Size min_size = cv::Size(), cv::Size max_size = cv::Size()) {
+  CascadeSearch s;
   s.scale_factor = factor;
   s.min_neighbours = neighbours;
   s.min_size = min_size;
@@ -110,7 +109,7 @@ HaarSearch search(double factor, int neighbours, cv::Size min_size = cv::Size(),
 }
 
 // The LBP finder's own search of an image.
-HaarSearch finderSearch(const cv::Mat& image) {
+CascadeSearch finderSearch(const cv::Mat& image) {
   return search(double(g_config.haar_face_scale_factor), g_config.haar_face_min_neighbours,
                 g_config.haar_face_min_face, image.size());
 }
@@ -187,7 +186,7 @@ TEST(LbpWholePhotos, OtherSizes) {
 }
 
 TEST(LbpWholePhotos, FactorsNeighboursAndSizes) {
-  const HaarSearch searches[] = {
+  const CascadeSearch searches[] = {
       search(1.1, 0),
       search(1.1, 1),
       search(1.1, 3),
@@ -205,7 +204,7 @@ TEST(LbpWholePhotos, FactorsNeighboursAndSizes) {
       search(1.1, 0, cv::Size(), cv::Size(-5, 30)),
   };
   for (size_t i : {2u, 4u, 5u, 13u})
-    for (const HaarSearch& s : searches) expectOpenCvRects(faces(), workingImages()[i], s, photoNames()[i]);
+    for (const CascadeSearch& s : searches) expectOpenCvRects(faces(), workingImages()[i], s, photoNames()[i]);
 }
 
 TEST(LbpWholePhotos, ScaleFactorsCascadeScaleFactorPassesOn) {
@@ -286,21 +285,21 @@ TEST(LbpSearchInput, RefusesWhatOpenCvWouldThrowOrLoopForeverOn) {
   const LbpCascade& c = faces().own;
   const cv::Mat& image = workingImages()[5];
   std::vector<cv::Rect> found{cv::Rect(1, 2, 3, 4)};
-  EXPECT_EQ(morvik::detectLbp(c, cv::Mat(), HaarSearch(), found), morvik::kHaarBadImage);
+  EXPECT_EQ(morvik::detectCascade(c, cv::Mat(), CascadeSearch(), found), morvik::kCascadeBadImage);
   EXPECT_TRUE(found.empty());
-  EXPECT_EQ(morvik::detectLbp(c, cv::Mat(50, 50, CV_8UC3, cv::Scalar::all(9)), HaarSearch(), found),
-            morvik::kHaarBadImage);
-  EXPECT_EQ(morvik::detectLbp(c, cv::Mat(50, 50, CV_32FC1, cv::Scalar::all(9)), HaarSearch(), found),
-            morvik::kHaarBadImage);
+  EXPECT_EQ(morvik::detectCascade(c, cv::Mat(50, 50, CV_8UC3, cv::Scalar::all(9)), CascadeSearch(), found),
+            morvik::kCascadeBadImage);
+  EXPECT_EQ(morvik::detectCascade(c, cv::Mat(50, 50, CV_32FC1, cv::Scalar::all(9)), CascadeSearch(), found),
+            morvik::kCascadeBadImage);
   for (double factor : {1.0, 0.5, -2.0, std::nan(""), std::nextafter(1.0, 2.0), 1.0 + 1e-9})
-    EXPECT_EQ(morvik::detectLbp(c, image, search(factor, 3), found), morvik::kHaarBadSearch) << factor;
-  EXPECT_EQ(morvik::detectLbp(LbpCascade(), image, HaarSearch(), found), morvik::kHaarNoCascade);
+    EXPECT_EQ(morvik::detectCascade(c, image, search(factor, 3), found), morvik::kCascadeBadSearch) << factor;
+  EXPECT_EQ(morvik::detectCascade(LbpCascade(), image, CascadeSearch(), found), morvik::kCascadeNoCascade);
   // Factors whose second size leaves the int range scan the first size
   // only, as a factor capped at the image's side does in OpenCV.
   std::vector<cv::Rect> capped;
-  ASSERT_EQ(morvik::detectLbp(c, image, search(1e300, 0), found), morvik::kHaarDetected);
-  ASSERT_EQ(morvik::detectLbp(c, image, search(std::numeric_limits<double>::infinity(), 0), capped),
-            morvik::kHaarDetected);
+  ASSERT_EQ(morvik::detectCascade(c, image, search(1e300, 0), found), morvik::kCascadeDetected);
+  ASSERT_EQ(morvik::detectCascade(c, image, search(std::numeric_limits<double>::infinity(), 0), capped),
+            morvik::kCascadeDetected);
   EXPECT_EQ(found, capped);
   EXPECT_EQ(found, opencvRects(faces(), image, search(image.cols, 0)));
   // A refused call leaves nothing behind that changes the next one.
@@ -310,14 +309,14 @@ TEST(LbpSearchInput, RefusesWhatOpenCvWouldThrowOrLoopForeverOn) {
 TEST(LbpSearchInput, ScratchMemoryStaysBoundedAndIsReleased) {
   const cv::Mat large = grey(hog_testing::noiseImage(1900, 1700, 3));
   std::vector<cv::Rect> found;
-  ASSERT_EQ(morvik::detectLbp(faces().own, large, search(1.5, 3), found), morvik::kHaarDetected);
-  EXPECT_LE(morvik::lbpScratchBytes(), morvik::kHaarKeptScratchBytes);
+  ASSERT_EQ(morvik::detectCascade(faces().own, large, search(1.5, 3), found), morvik::kCascadeDetected);
+  EXPECT_LE(morvik::cascadeScratchBytes<morvik::LbpKind>(), morvik::kCascadeKeptScratchBytes);
   const cv::Mat& image = workingImages()[2];
-  ASSERT_EQ(morvik::detectLbp(faces().own, image, finderSearch(image), found), morvik::kHaarDetected);
-  EXPECT_GT(morvik::lbpScratchBytes(), 0u);
-  EXPECT_LE(morvik::lbpScratchBytes(), morvik::kHaarKeptScratchBytes);
+  ASSERT_EQ(morvik::detectCascade(faces().own, image, finderSearch(image), found), morvik::kCascadeDetected);
+  EXPECT_GT(morvik::cascadeScratchBytes<morvik::LbpKind>(), 0u);
+  EXPECT_LE(morvik::cascadeScratchBytes<morvik::LbpKind>(), morvik::kCascadeKeptScratchBytes);
   GlobalFree();
-  EXPECT_EQ(morvik::lbpScratchBytes(), 0u);
+  EXPECT_EQ(morvik::cascadeScratchBytes<morvik::LbpKind>(), 0u);
 }
 
 TEST(LbpSearchInput, ThreadsSearchingAtOnceGetTheSameRectangles) {
@@ -332,7 +331,7 @@ TEST(LbpSearchInput, ThreadsSearchingAtOnceGetTheSameRectangles) {
       for (size_t i = static_cast<size_t>(t); i < images.size() * 2; i += 3) {
         const cv::Mat& image = images[i % images.size()];
         std::vector<cv::Rect> found;
-        morvik::detectLbp(c, image, finderSearch(image), found);
+        morvik::detectCascade(c, image, finderSearch(image), found);
         if (found != expected[i % images.size()]) ++mismatches[static_cast<size_t>(t)];
       }
     });
@@ -378,10 +377,10 @@ std::string written(const std::string& name, const std::string& text) {
   return path;
 }
 
-morvik::LbpLoadResult loaded(const std::string& path) {
+morvik::CascadeLoadResult loaded(const std::string& path) {
   LbpCascade c;
-  const morvik::LbpLoadResult rc = morvik::loadLbpCascade(path, c);
-  if (rc != morvik::kLbpLoaded) EXPECT_TRUE(c.stages.empty() && c.cells.empty() && c.stumps.empty());
+  const morvik::CascadeLoadResult rc = morvik::readCascadeFile(path, c);
+  if (rc != morvik::kCascadeLoaded) EXPECT_TRUE(c.stages.empty() && c.features.empty() && c.stumps.empty());
   return rc;
 }
 
@@ -405,13 +404,13 @@ std::string with512Categories() {
 
 TEST(LbpCascadeFile, ReadsTheFrontalFaceCascade) {
   LbpCascade a, b;
-  ASSERT_EQ(morvik::loadLbpCascade(g_config.haar_face_path_default, a), morvik::kLbpLoaded);
-  ASSERT_EQ(morvik::loadLbpCascade(g_config.haar_face_path_default, b), morvik::kLbpLoaded);
+  ASSERT_EQ(morvik::readCascadeFile(g_config.haar_face_path_default, a), morvik::kCascadeLoaded);
+  ASSERT_EQ(morvik::readCascadeFile(g_config.haar_face_path_default, b), morvik::kCascadeLoaded);
   EXPECT_NE(a.id, b.id);  // scratch memory laid out for one is not taken for the other
   EXPECT_EQ(a.window, faces().opencv.getOriginalWindowSize());
   EXPECT_EQ(a.stages.size(), 20u);
   EXPECT_EQ(a.stumps.size(), 139u);
-  EXPECT_EQ(a.cells.size(), 136u);
+  EXPECT_EQ(a.features.size(), 136u);
   // The first stump's subset words, as OpenCV reads the file's ints.
   EXPECT_EQ(a.stumps[0].feature, 46);
   EXPECT_EQ(a.stumps[0].subset[0], static_cast<uint32_t>(-67130709));
@@ -419,56 +418,57 @@ TEST(LbpCascadeFile, ReadsTheFrontalFaceCascade) {
 }
 
 TEST(LbpCascadeFile, RefusesFilesItDoesNotServe) {
-  EXPECT_EQ(loaded(g_config.haar_face_path_default_alt), morvik::kLbpNotServed);  // Haar
-  EXPECT_EQ(loaded(g_config.haar_eye_path_default), morvik::kLbpNotServed);
+  EXPECT_EQ(loaded(g_config.haar_face_path_default_alt), morvik::kCascadeNotServed);  // Haar
+  EXPECT_EQ(loaded(g_config.haar_eye_path_default), morvik::kCascadeNotServed);
   // A tree of two nodes, with its three leaves.
   EXPECT_EQ(loaded(written("tree.xml", edited({{kFirstNode, "1 -1 46 0 0 0 0 0 0 0 0 0 -1 13 0 0 0 0 0 0 0 "
                                                               "0</internalNodes>"},
                                                 {kFirstLeaves, "-0.65 0.88 0.1</leafValues>"}}))),
-            morvik::kLbpNotServed);
-  EXPECT_EQ(loaded(written("cat512.xml", with512Categories())), morvik::kLbpNotServed);
+            morvik::kCascadeNotServed);
+  EXPECT_EQ(loaded(written("cat512.xml", with512Categories())), morvik::kCascadeNotServed);
   EXPECT_EQ(loaded(written("hog.xml", edited("<featureType>LBP</featureType>", "<featureType>HOG</featureType>"))),
-            morvik::kLbpNotServed);
+            morvik::kCascadeNotServed);
 }
 
 TEST(LbpCascadeFile, RefusesMissingAndDamagedFiles) {
-  EXPECT_EQ(loaded("/nonexistent/lbp.xml"), morvik::kLbpUnreadable);
-  EXPECT_EQ(loaded(written("empty.xml", "")), morvik::kLbpUnreadable);
-  EXPECT_EQ(loaded(written("noise.xml", std::string("\x89PNG\r\n\x1a\n\0\0garbage", 18))), morvik::kLbpUnreadable);
+  EXPECT_EQ(loaded("/nonexistent/lbp.xml"), morvik::kCascadeUnreadable);
+  EXPECT_EQ(loaded(written("empty.xml", "")), morvik::kCascadeUnreadable);
+  EXPECT_EQ(loaded(written("noise.xml", std::string("\x89PNG\r\n\x1a\n\0\0garbage", 18))), morvik::kCascadeUnreadable);
   const std::string text = fileText(g_config.haar_face_path_default);
-  EXPECT_EQ(loaded(written("cut.xml", text.substr(0, text.size() / 2))), morvik::kLbpUnreadable);
+  EXPECT_EQ(loaded(written("cut.xml", text.substr(0, text.size() / 2))), morvik::kCascadeUnreadable);
   // Values OpenCV's evaluator would read past its arrays with.
-  EXPECT_EQ(loaded(written("index.xml", edited("0 -1 46 -67130709", "0 -1 9999 -67130709"))), morvik::kLbpDamaged);
-  EXPECT_EQ(loaded(written("negative.xml", edited("0 -1 46 -67130709", "0 -1 -1 -67130709"))), morvik::kLbpDamaged);
+  EXPECT_EQ(loaded(written("index.xml", edited("0 -1 46 -67130709", "0 -1 9999 -67130709"))), morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("negative.xml", edited("0 -1 46 -67130709", "0 -1 -1 -67130709"))), morvik::kCascadeDamaged);
   // OpenCV checks the first cell only; the block reaches past the window.
-  EXPECT_EQ(loaded(written("outside.xml", edited(kFirstRect, "0 0 9 5</rect>"))), morvik::kLbpDamaged);
-  EXPECT_EQ(loaded(written("down.xml", edited(kFirstRect, "0 10 3 5</rect>"))), morvik::kLbpDamaged);
-  EXPECT_EQ(loaded(written("width.xml", edited(kFirstRect, "9 0 -3 5</rect>"))), morvik::kLbpDamaged);
-  EXPECT_EQ(loaded(written("short_rect.xml", edited(kFirstRect, "0 0 3</rect>"))), morvik::kLbpDamaged);
+  EXPECT_EQ(loaded(written("outside.xml", edited(kFirstRect, "0 0 9 5</rect>"))), morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("down.xml", edited(kFirstRect, "0 10 3 5</rect>"))), morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("width.xml", edited(kFirstRect, "9 0 -3 5</rect>"))), morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("short_rect.xml", edited(kFirstRect, "0 0 3</rect>"))), morvik::kCascadeDamaged);
   EXPECT_EQ(loaded(written("cat100.xml", edited("<maxCatCount>256</maxCatCount>", "<maxCatCount>100</maxCatCount>"))),
-            morvik::kLbpDamaged);
+            morvik::kCascadeDamaged);
   EXPECT_EQ(loaded(written("cat0.xml", edited("<maxCatCount>256</maxCatCount>", "<maxCatCount>0</maxCatCount>"))),
-            morvik::kLbpDamaged);
+            morvik::kCascadeDamaged);
   EXPECT_EQ(loaded(written("cat_huge.xml",
                            edited("<maxCatCount>256</maxCatCount>", "<maxCatCount>2147483647</maxCatCount>"))),
-            morvik::kLbpDamaged);
+            morvik::kCascadeDamaged);
   EXPECT_EQ(loaded(written("node.xml", edited(kFirstNode, "0 -1 46 -67130709 -21569</internalNodes>"))),
-            morvik::kLbpDamaged);
-  EXPECT_EQ(loaded(written("leaves.xml", edited(kFirstLeaves, "-0.65 0.88 0.5</leafValues>"))), morvik::kLbpDamaged);
-  EXPECT_EQ(loaded(written("window.xml", edited("<width>24</width>", "<width>0</width>"))), morvik::kLbpDamaged);
+            morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("leaves.xml", edited(kFirstLeaves, "-0.65 0.88 0.5</leafValues>"))),
+            morvik::kCascadeDamaged);
+  EXPECT_EQ(loaded(written("window.xml", edited("<width>24</width>", "<width>0</width>"))), morvik::kCascadeDamaged);
   EXPECT_EQ(loaded(written("stages.xml", edited({{"<stages>", "<stagez>"}, {"</stages>", "</stagez>"}}))),
-            morvik::kLbpDamaged);
+            morvik::kCascadeDamaged);
   EXPECT_EQ(loaded(written("features.xml", edited({{"<features>", "<featurez>"}, {"</features>", "</featurez>"}}))),
-            morvik::kLbpDamaged);
+            morvik::kCascadeDamaged);
   // A number where a map of values belongs.
   EXPECT_EQ(loaded(written("map.xml", edited("<featureParams>\r\n    <maxCatCount>256</maxCatCount></featureParams>",
                                              "<featureParams>7</featureParams>"))),
-            morvik::kLbpDamaged);
+            morvik::kCascadeDamaged);
 }
 
 TEST(LbpCascadeFile, ModelPicksItsEvaluatorAndRefusesWhatOpenCvWouldMisread) {
   const cv::Mat& image = workingImages()[5];
-  const HaarSearch s = finderSearch(image);
+  const CascadeSearch s = finderSearch(image);
   const std::vector<cv::Rect> expected = opencvRects(faces(), image, s);
   ASSERT_FALSE(expected.empty());
   using Evaluator = morvik::CascadeModel::Evaluator;

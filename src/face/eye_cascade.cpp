@@ -1,4 +1,4 @@
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 
 #include <cstdlib>
 #include <iostream>

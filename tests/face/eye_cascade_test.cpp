@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
-#include "analysis/eye_cascade.h"
+#include "face/eye_cascade.h"
 #include "morvik/config.h"
 #include "morvik/global_cache.h"
 #include "morvik/morvik.h"

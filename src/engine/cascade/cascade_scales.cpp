@@ -1,7 +1,7 @@
-// The sizes of a cascade search; see haar_scales.h. Every rounding is
+// The sizes of a cascade search; see cascade_scales.h. Every rounding is
 // OpenCV's: cvRound of a double for the size loop, of a float wherever
 // OpenCV multiplies or divides by the float factor.
-#include "engine/cascade/haar_scales.h"
+#include "engine/cascade/cascade_scales.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -38,7 +38,7 @@ bool allFactors(cv::Size image, cv::Size window, double step, std::vector<float>
     const int64_t w = loopWindowSide(window.width, factor);
     const int64_t h = loopWindowSide(window.height, factor);
     if (w < 0 || h < 0 || w > image.width || h > image.height) return true;
-    if (all.size() == static_cast<size_t>(kMaxHaarScales)) return false;
+    if (all.size() == static_cast<size_t>(kMaxCascadeScales)) return false;
     all.push_back(static_cast<float>(factor));
   }
 }
@@ -70,8 +70,8 @@ std::vector<float> keptFactors(const std::vector<float>& all, cv::Size window, c
 
 }  // namespace
 
-bool planHaarScales(cv::Size image, cv::Size window, double factor, cv::Size min_size, cv::Size max_size,
-                    std::vector<HaarScale>& scales) {
+bool planCascadeScales(cv::Size image, cv::Size window, double factor, cv::Size min_size, cv::Size max_size,
+                    std::vector<CascadeScale>& scales) {
   scales.clear();
   if (!(factor > 1.0)) return false;
   if (max_size.height == 0 || max_size.width == 0) max_size = image;
@@ -80,7 +80,7 @@ bool planHaarScales(cv::Size image, cv::Size window, double factor, cv::Size min
   std::vector<float> all;
   if (!allFactors(image, window, factor, all)) return false;
   for (float f : keptFactors(all, window, min_size, max_size)) {
-    HaarScale s;
+    CascadeScale s;
     s.factor = f;
     s.image = cv::Size(cvRound(image.width / f), cvRound(image.height / f));
     s.window = windowAt(window, f);
@@ -95,7 +95,7 @@ bool planHaarScales(cv::Size image, cv::Size window, double factor, cv::Size min
   // working width, each a whole number of steps high. With no stripe
   // (OpenCV would divide by zero) nothing is scanned.
   const int stripes = cvCeil(scales[0].columns / 32.);
-  for (HaarScale& s : scales) {
+  for (CascadeScale& s : scales) {
     if (stripes == 0) {
       s.rows = 0;
       continue;

@@ -9,8 +9,8 @@
 // OpenCV cuts the rows into stripes whose count comes from the first
 // size's width; the stripes can stop short of the last row or two, and
 // those rows are not scanned: `rows` says where the scan ends.
-#ifndef MORVIK_HAAR_SCALES_H_
-#define MORVIK_HAAR_SCALES_H_
+#ifndef MORVIK_CASCADE_SCALES_H_
+#define MORVIK_CASCADE_SCALES_H_
 
 #include <vector>
 
@@ -18,7 +18,7 @@
 
 namespace morvik {
 
-struct HaarScale {
+struct CascadeScale {
   float factor = 1.0f;  // image pixels per scaled pixel
   cv::Size image;       // the scaled image
   cv::Size window;      // a detection's size in image pixels
@@ -29,17 +29,17 @@ struct HaarScale {
 
 // More sizes than cascadeScaleFactor (models/cascade_loader.h) ever lets
 // through; OpenCV would scan them for hours.
-constexpr int kMaxHaarScales = 16384;
+constexpr int kMaxCascadeScales = 16384;
 
 // Fills `scales` for an image of `image` pixels and a cascade window of
 // `window` pixels. A zero `max_size` side means the image's size. Returns
 // false, with `scales` empty, when `factor` is not above 1 (NaN too) or
-// gives more than kMaxHaarScales sizes. An image smaller than the window
+// gives more than kMaxCascadeScales sizes. An image smaller than the window
 // has no sizes. A factor so large that the second window would not fit an
 // int ends the list, where OpenCV would loop forever.
-bool planHaarScales(cv::Size image, cv::Size window, double factor, cv::Size min_size, cv::Size max_size,
-                    std::vector<HaarScale>& scales);
+bool planCascadeScales(cv::Size image, cv::Size window, double factor, cv::Size min_size, cv::Size max_size,
+                    std::vector<CascadeScale>& scales);
 
 }  // namespace morvik
 
-#endif  // MORVIK_HAAR_SCALES_H_
+#endif  // MORVIK_CASCADE_SCALES_H_

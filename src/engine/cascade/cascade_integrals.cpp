@@ -1,8 +1,8 @@
-// Integral images of one size of a cascade search; see haar_integrals.h.
+// Integral images of one size of a cascade search; see cascade_integrals.h.
 //
-// Each row of a plane is padded by kHaarLanePadding ints, so that the vector
+// Each row of a plane is padded by kCascadeLanePadding ints, so that the vector
 // lanes past a row's last window read the padding, never past the memory.
-#include "engine/cascade/haar_integrals.h"
+#include "engine/cascade/cascade_integrals.h"
 
 #include <limits>
 
@@ -12,7 +12,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "engine/cascade/haar_kernels.h"
+#include "engine/cascade/cascade_kernels.h"
 
 namespace morvik {
 namespace {
@@ -26,9 +26,9 @@ void ensure(std::vector<T>& v, size_t n) {
 }
 
 // Column c of each row of `flat` goes to the even or the odd plane.
-void split(const cv::Mat& flat, const HaarLayout& l, int* out) {
+void split(const cv::Mat& flat, const CascadeLayout& l, int* out) {
 #if defined(__AVX512F__)
-  const bool vector = haarIsaRuns(HaarIsa::kAvx512);
+  const bool vector = cascadeIsaRuns(CascadeIsa::kAvx512);
 #endif
   for (int y = 0; y < flat.rows; ++y) {
     const int* row = flat.ptr<int>(y);
@@ -55,27 +55,27 @@ void split(const cv::Mat& flat, const HaarLayout& l, int* out) {
 
 }  // namespace
 
-bool HaarIntegrals::plan(cv::Size largest, bool squares) {
+bool CascadeIntegrals::plan(cv::Size largest, bool squares) {
   const int64_t rows = int64_t{largest.height} + 1;
   const int64_t cols = int64_t{largest.width} + 1;
   const int64_t images = squares ? 2 : 1;
   // Step 1: the integral's own columns.
-  const int64_t stride1 = cols + kHaarLanePadding;
-  const int64_t region1 = stride1 * rows + kHaarLanePadding;
+  const int64_t stride1 = cols + kCascadeLanePadding;
+  const int64_t region1 = stride1 * rows + kCascadeLanePadding;
   // Step 2: even and odd columns as two planes.
-  const int64_t stride2 = (cols + 1) / 2 + kHaarLanePadding;
-  const int64_t plane2 = stride2 * rows + kHaarLanePadding;
+  const int64_t stride2 = (cols + 1) / 2 + kCascadeLanePadding;
+  const int64_t plane2 = stride2 * rows + kCascadeLanePadding;
   if (2 * region1 > kMaxInts || 4 * plane2 > kMaxInts) return false;
   squares_ = squares;
-  layouts_[0] = HaarLayout{static_cast<int>(stride1), 0, 0, squares ? static_cast<int>(region1) : 0};
-  layouts_[1] = HaarLayout{static_cast<int>(stride2), 1, static_cast<int>(plane2),
+  layouts_[0] = CascadeLayout{static_cast<int>(stride1), 0, 0, squares ? static_cast<int>(region1) : 0};
+  layouts_[1] = CascadeLayout{static_cast<int>(stride2), 1, static_cast<int>(plane2),
                            squares ? static_cast<int>(2 * plane2) : 0};
   plane_ints_[0] = static_cast<size_t>(images * region1);
   plane_ints_[1] = static_cast<size_t>(images * 2 * plane2);
   return true;
 }
 
-bool HaarIntegrals::compute(const cv::Mat& image, cv::Size size, int step) {
+bool CascadeIntegrals::compute(const cv::Mat& image, cv::Size size, int step) {
   cv::Mat scaled = image;
   if (size != image.size()) {
     ensure(scaled_, static_cast<size_t>(size.area()));
@@ -83,7 +83,7 @@ bool HaarIntegrals::compute(const cv::Mat& image, cv::Size size, int step) {
     cv::resize(image, scaled, size, 0, 0, cv::INTER_LINEAR_EXACT);
     if (scaled.data != scaled_.data()) return false;
   }
-  const HaarLayout& l = layout(step);
+  const CascadeLayout& l = layout(step);
   ensure(planes_, plane_ints_[step == 2]);
   const cv::Size isize(size.width + 1, size.height + 1);
   if (step != 2) return integrate(scaled, isize, planes_.data(), static_cast<size_t>(l.stride), l.squares);
@@ -97,7 +97,7 @@ bool HaarIntegrals::compute(const cv::Mat& image, cv::Size size, int step) {
   return true;
 }
 
-bool HaarIntegrals::integrate(const cv::Mat& scaled, cv::Size isize, int* out, size_t stride, int squares) const {
+bool CascadeIntegrals::integrate(const cv::Mat& scaled, cv::Size isize, int* out, size_t stride, int squares) const {
   const size_t row_bytes = stride * sizeof(int);
   cv::Mat sum(isize, CV_32SC1, out, row_bytes);
   if (!squares_) {
@@ -109,7 +109,7 @@ bool HaarIntegrals::integrate(const cv::Mat& scaled, cv::Size isize, int* out, s
   return sum.data == reinterpret_cast<uint8_t*>(out) && sqsum.data == reinterpret_cast<uint8_t*>(out + squares);
 }
 
-size_t HaarIntegrals::bytes() const {
+size_t CascadeIntegrals::bytes() const {
   return scaled_.capacity() + (planes_.capacity() + flat_.capacity()) * sizeof(int);
 }
 

@@ -1,0 +1,1 @@
+// Stands for a header of the analysis folder.
