@@ -97,11 +97,15 @@ const Key kKeys[] = {
     {"image.max_decoded_pixels", Kind::kInt, MV_FIELD(image_max_decoded_pixels), 1, 1073741824},
     {"find.eye_check", Kind::kInt, MV_FIELD(find_eye_check), 0, 1},
     {"find.all_members", Kind::kInt, MV_FIELD(find_all_members), 0, 1},
+    {"yunet.score", Kind::kFloat, MV_FIELD(yunet_score)},
+    {"yunet.rescale_min", Kind::kInt, MV_FIELD(yunet_rescale_min), 0, 65536},
+    {"yunet.rescale_max", Kind::kInt, MV_FIELD(yunet_rescale_max), 0, 65536},
+    {"find.yunet", Kind::kInt, MV_FIELD(find_yunet), 0, 1},
 };
 #pragma GCC diagnostic pop
 #undef MV_FIELD
 
-static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 48, "the store holds 48 options");
+static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 52, "the store holds 52 options");
 
 size_t kindSize(Kind kind) {
   switch (kind) {
