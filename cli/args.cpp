@@ -90,17 +90,17 @@ Status parseReal(const std::string& text, const std::string& what, double& value
   return okStatus();
 }
 
-Status parseAlgo(const std::string& text, uint8_t& algo) {
+Status parseAlgo(const std::string& text, uint32_t& algo) {
   if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
     long long number = 0;
-    Status status = parseInteger(text, "--algo", 1, 255, number);
-    if (status.ok()) algo = static_cast<uint8_t>(number);
+    Status status = parseInteger(text, "--algo", 1, 0xFF | mv::FindYunetAlways, number);
+    if (status.ok()) algo = static_cast<uint32_t>(number);
     return status;
   }
-  static const std::map<std::string, uint8_t> names = {
-      {"lbp", mv::FindLBP},  {"haar", mv::FindHaar}, {"hog", mv::FindDlib},      {"dlib", mv::FindDlib},
-      {"cnn", mv::FindCNN},  {"pico", mv::FindPico}, {"confirm", mv::FindConfirm}};
-  uint8_t bits = 0;
+  static const std::map<std::string, uint32_t> names = {
+      {"yunet", mv::FindYunetAlways}, {"lbp", mv::FindLBP}, {"haar", mv::FindHaar}, {"hog", mv::FindDlib},
+      {"dlib", mv::FindDlib},         {"cnn", mv::FindCNN}, {"pico", mv::FindPico}, {"confirm", mv::FindConfirm}};
+  uint32_t bits = 0;
   size_t start = 0;
   while (start <= text.size()) {
     const size_t end = text.find_first_of("+,", start);
@@ -118,7 +118,7 @@ Status parseAlgo(const std::string& text, uint8_t& algo) {
   return okStatus();
 }
 
-Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
+Status parseFinding(const Args& args, uint32_t& algo, size_t& max_faces) {
   algo = kDefaultAlgo;
   max_faces = kDefaultMaxFaces;
   if (args.has("--algo")) {
@@ -131,9 +131,13 @@ Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
     if (!status.ok()) return status;
     max_faces = static_cast<size_t>(max);
   }
-  // Set as -o would set them, so that worker processes run the same way.
+  // Set as -o would set them, so that worker processes run the same way:
+  // YuNet on an enlarged working image (small photos grow to 1600 pixels,
+  // large ones keep up to 4096), and several selected finders merged, the
+  // cascades without the eye check.
   if (args.has("--thorough")) {
-    for (const char* assignment : {"find.all_members=1", "find.eye_check=0"}) {
+    for (const char* assignment : {"find.all_members=1", "find.eye_check=0", "yunet.rescale_min=1600",
+                                   "yunet.rescale_max=4096"}) {
       Status status = applyAssignment(assignment);
       if (!status.ok()) return status;
     }
@@ -142,7 +146,7 @@ Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
 }
 
 Status parseFindingCommand(int argc, char** argv, int first, const ArgGrammar& grammar, Args& args,
-                           uint8_t& algo, size_t& max_faces) {
+                           uint32_t& algo, size_t& max_faces) {
   // Every command that finds faces takes --thorough.
   ArgGrammar with_thorough = grammar;
   with_thorough.bool_flags.insert("--thorough");

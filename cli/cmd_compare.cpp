@@ -25,7 +25,7 @@ std::string fixed(double value, int decimals) {
 int runCompare(int argc, char** argv, int first) {
   ArgGrammar grammar{{"--algo", "--threshold"}, {"--best"}, 2, 2};
   Args args;
-  uint8_t algo = 0;
+  Finders algo = 0;
   size_t max_faces = 0;
   double threshold = kDefaultThreshold;
   Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
@@ -43,7 +43,7 @@ int runCompare(int argc, char** argv, int first) {
   // A's largest face against B's largest face, or with --best against the
   // closest of all B's faces.
   const bool best = args.has("--best");
-  std::vector<mv::Face> faces[2];
+  std::vector<mv::FoundFace> faces[2];
   std::vector<mv::FaceData> data[2];
   for (int i = 0; i < 2; ++i) {
     status = describePhoto(args.positional[i], algo, i == 1 && best ? max_faces : 1, faces[i], data[i]);
@@ -66,7 +66,7 @@ int runCompare(int argc, char** argv, int first) {
       closest = j;
     }
   }
-  std::cout << "A: " << args.positional[0] << "  (largest face " << rectText(faces[0].front().rect)
+  std::cout << "A: " << args.positional[0] << "  (largest face " << rectText(faces[0].front().face.rect)
             << ")\n";
   std::cout << "B: " << args.positional[1] << "  (";
   if (best) {
@@ -75,7 +75,7 @@ int runCompare(int argc, char** argv, int first) {
   } else {
     std::cout << "largest face ";
   }
-  std::cout << rectText(faces[1][closest].rect) << ")\n";
+  std::cout << rectText(faces[1][closest].face.rect) << ")\n";
   const bool same = d < threshold;
   std::cout << "distance " << fixed(d, 4) << (same ? " < " : " >= ") << shortest(threshold) << ": "
             << (same ? "same person" : "different people") << "\n";

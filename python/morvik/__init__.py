@@ -20,8 +20,8 @@ from . import _native
 from .collection import Index, cluster
 from .errors import MorvikError, result_message
 from .faces import (FIND_CNN, FIND_CONFIRM, FIND_DEFAULT, FIND_HAAR, FIND_HOG, FIND_LBP,
-                    FIND_PICO, Description, Face, compare, compare_photos, describe,
-                    find_faces)
+                    FIND_PICO, FIND_YUNET, FINDER_NAMES, Description, Face, compare,
+                    compare_photos, describe, find_faces)
 from .images import load_image
 from .options import Options, options
 
@@ -29,7 +29,7 @@ __all__ = ["MorvikError", "Face", "Description", "find_faces", "describe", "comp
            "compare_photos", "load_image", "options", "Options", "version", "release_models",
            "result_message",
            "FIND_LBP", "FIND_HAAR", "FIND_HOG", "FIND_CNN", "FIND_PICO", "FIND_CONFIRM",
-           "FIND_DEFAULT", "__version__", "Index", "cluster"]
+           "FIND_YUNET", "FINDER_NAMES", "FIND_DEFAULT", "__version__", "Index", "cluster"]
 
 
 def version():

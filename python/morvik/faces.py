@@ -15,10 +15,17 @@ from .errors import MorvikError, check
 from .images import pixels_of
 from .options import options
 
-# Finder bits, combined with |.
+# Finder bits, combined with | (those of MvFindFaces; FIND_YUNET needs no
+# option).
 FIND_LBP, FIND_HAAR, FIND_HOG, FIND_CNN, FIND_PICO, FIND_CONFIRM = 0x02, 0x04, 0x08, 0x10, 0x20, 0x40
-# HOG first, the CNN detector only when HOG finds nothing.
-FIND_DEFAULT = FIND_HOG | FIND_CNN
+FIND_YUNET = 0x100
+# One CNN pass that finds most faces of ordinary photos, each with a score
+# and five points.
+FIND_DEFAULT = FIND_YUNET
+# The names of the command line's --algo, for algo="yunet", "hog+cnn", ...
+FINDER_NAMES = {"yunet": FIND_YUNET, "lbp": FIND_LBP, "haar": FIND_HAAR, "hog": FIND_HOG,
+                "dlib": FIND_HOG, "cnn": FIND_CNN, "pico": FIND_PICO, "confirm": FIND_CONFIRM}
+_ALL_FINDERS = 0xFF | FIND_YUNET
 
 
 @dataclass(frozen=True)
@@ -27,13 +34,18 @@ class Face:
 
     left_eye is the eye on the left-hand side of the image. (0, 0) means no
     eye position is known. from_shape tells that the eyes came from the
-    landmark shape rather than the eye detector.
+    landmark shape rather than the eye detector or the finder. score is the
+    finder's own score (YuNet: 0 to 1), None when it gives none; points are
+    the finder's five points (eye on the image's left, eye on its right,
+    nose tip, mouth corner left, mouth corner right), () when it gives none.
     """
     rect: tuple
     left_eye: tuple = (0, 0)
     right_eye: tuple = (0, 0)
     from_shape: bool = False
     angle: float = 0.0
+    score: float = None
+    points: tuple = ()
 
 
 @dataclass(frozen=True)
@@ -49,10 +61,14 @@ class Description:
         return np.frombuffer(self.vector, dtype=np.float32).copy()
 
 
-def _from_c(face):
+def _from_c(found):
+    """A Face from a _native.FoundFace."""
+    face = found.face
+    score = None if math.isnan(found.score) else float(found.score)
+    points = tuple((p.x, p.y) for p in found.points[:found.point_count])
     return Face((face.rect.x, face.rect.y, face.rect.w, face.rect.h),
                 (face.left_eye.x, face.left_eye.y), (face.right_eye.x, face.right_eye.y),
-                bool(face.from_shape), float(face.angle))
+                bool(face.from_shape), float(face.angle), score, points)
 
 
 def _to_c(face):
@@ -68,15 +84,17 @@ def _to_c(face):
 
 
 def find_in_pixels(pixels, algo, max_faces):
-    """The _native.Face records of a decoded image, largest first."""
-    found = (_native.Face * max_faces)()
+    """The _native.FoundFace records of a decoded image, largest first."""
+    found = (_native.FoundFace * max_faces)()
     size = ctypes.c_size_t(max_faces)
-    check(_native.lib.MvExtractFacesPixels(ctypes.byref(pixels), found, ctypes.byref(size), algo))
+    check(_native.lib.MvFindFaces(ctypes.byref(pixels), found, ctypes.byref(size), algo))
     return found[:size.value]
 
 
 def describe_in_pixels(pixels, c_faces):
-    """The _native.FaceData records of the given faces, in order."""
+    """The _native.FaceData records of the given faces (_native.Face or
+    FoundFace records), in order."""
+    c_faces = [f.face if isinstance(f, _native.FoundFace) else f for f in c_faces]
     known = (_native.Face * max(len(c_faces), 1))(*c_faces)
     data = (_native.FaceData * max(len(c_faces), 1))()
     size = ctypes.c_size_t(len(c_faces) or 1)
@@ -85,15 +103,30 @@ def describe_in_pixels(pixels, c_faces):
     return data[:size.value]
 
 
+def finders(algo):
+    """A finder selection: a bit set (0 to 0x1FF) or names joined by '+' or
+    ',' as the command line's --algo takes them ("yunet", "hog+cnn")."""
+    if isinstance(algo, str):
+        bits = 0
+        for name in algo.replace(",", "+").split("+"):
+            if name not in FINDER_NAMES:
+                raise MorvikError(-1, "unknown finder %r (use %s)" % (name, ", ".join(FINDER_NAMES)))
+            bits |= FINDER_NAMES[name]
+        return bits
+    if isinstance(algo, bool) or not isinstance(algo, int) or not 0 <= algo <= _ALL_FINDERS:
+        raise MorvikError(-1, "algo must be finder names or a bit set from 0 to 0x1FF")
+    return algo
+
+
 def _check_finding(algo, max_faces):
     if not isinstance(max_faces, int) or max_faces < 1:
         raise MorvikError(-1, "max_faces must be a positive integer")
-    if not isinstance(algo, int) or not 0 <= algo <= 255:
-        raise MorvikError(-1, "algo must be a finder bit set from 0 to 255")
+    return finders(algo)
 
 
 # What thorough=True sets for the call, as the command line's --thorough.
-_THOROUGH = {"find.all_members": 1, "find.eye_check": 0}
+_THOROUGH = {"find.all_members": 1, "find.eye_check": 0, "yunet.rescale_min": 1600,
+             "yunet.rescale_max": 4096}
 
 
 @contextlib.contextmanager
@@ -119,12 +152,13 @@ def _finding_options(thorough):
 def find_faces(image, algo=FIND_DEFAULT, max_faces=64, channel_order="BGR", thorough=False):
     """The faces of an image, largest first.
 
-    thorough=True runs every selected finder at each of its scales and merges
-    their faces, the cascades without the eye check: more small faces, at
-    several times the time. Raises MorvikError with code -4 when the image
-    has no face.
+    algo is a bit set or finder names ("yunet", the default; "hog+cnn", ...).
+    thorough=True runs YuNet on an enlarged working image and several
+    selected finders at each of their scales, merged, the cascades without
+    the eye check: more small faces, at several times the time. Raises
+    MorvikError with code -4 when the image has no face.
     """
-    _check_finding(algo, max_faces)
+    algo = _check_finding(algo, max_faces)
     with pixels_of(image, channel_order) as pixels, _finding_options(thorough):
         return [_from_c(f) for f in find_in_pixels(pixels, algo, max_faces)]
 
@@ -138,7 +172,7 @@ def describe(image, faces=None, algo=FIND_DEFAULT, channel_order="BGR", max_face
     """
     with pixels_of(image, channel_order) as pixels:
         if faces is None:
-            _check_finding(algo, max_faces)
+            algo = _check_finding(algo, max_faces)
             with _finding_options(thorough):
                 faces = [_from_c(f) for f in find_in_pixels(pixels, algo, max_faces)]
         faces = list(faces)
@@ -146,7 +180,8 @@ def describe(image, faces=None, algo=FIND_DEFAULT, channel_order="BGR", max_face
     result = []
     for d, given in zip(data, faces):
         face = Face((d.rect.x, d.rect.y, d.rect.w, d.rect.h), (d.left_eye.x, d.left_eye.y),
-                    (d.right_eye.x, d.right_eye.y), given.from_shape, given.angle)
+                    (d.right_eye.x, d.right_eye.y), given.from_shape, given.angle, given.score,
+                    given.points)
         result.append(Description(face, array.array("f", d.vector)))
     return result
 
