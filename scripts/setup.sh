@@ -2,7 +2,7 @@
 # Sets up a Debian 12 machine for morvik: packages, build, install, and the
 # data directory with the models and config.json. Safe to run again.
 #
-#   MORVIK_MODELS   folder with the three model files Debian does not package
+#   MORVIK_MODELS   folder with the four model files Debian does not package
 #                   (default: ../shared/models beside the repository)
 #   MORVIK_DATA     data directory (default: /usr/share/morvik)
 #   MORVIK_BUILD    build directory (default: build in the repository)
@@ -44,7 +44,8 @@ install -m 644 /usr/share/opencv4/lbpcascades/lbpcascade_frontalface.xml "$data/
 install -m 644 /usr/share/opencv4/haarcascades/haarcascade_frontalface_alt.xml "$data/"
 install -m 644 /usr/share/opencv4/haarcascades/haarcascade_eye.xml "$data/"
 install -m 644 /usr/share/dlib/shape_predictor_68_face_landmarks.dat "$data/"
-for f in dlib_face_recognition_resnet_model_v1.dat mmod_human_face_detector.dat facefinder.dat; do
+for f in dlib_face_recognition_resnet_model_v1.dat mmod_human_face_detector.dat facefinder.dat \
+         libfacedetection_yunet.bin; do
   if [ ! -f "$models/$f" ]; then
     echo "Missing model file $models/$f (set MORVIK_MODELS to the folder that holds it)" >&2
     exit 1
