@@ -92,6 +92,8 @@ class MORVIK_API GCONFIG_MORVIK {
   // and merges their faces instead of stopping at the first that finds one.
   int find_eye_check = 1;    // 0 or 1
   int find_all_members = 0;  // 0 or 1
+  // The YuNet face network's model file.
+  std::string yunet_path = "/usr/share/morvik/libfacedetection_yunet.bin";
   // The YuNet finder: the lowest score of a face it keeps (0 to 1), its
   // working-size bounds (0: off), and whether bit 0x80 of a one-byte finder
   // selection runs it (0: the bit selects nothing, as it always did).

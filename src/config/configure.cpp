@@ -97,6 +97,7 @@ const Key kKeys[] = {
     {"image.max_decoded_pixels", Kind::kInt, MV_FIELD(image_max_decoded_pixels), 1, 1073741824},
     {"find.eye_check", Kind::kInt, MV_FIELD(find_eye_check), 0, 1},
     {"find.all_members", Kind::kInt, MV_FIELD(find_all_members), 0, 1},
+    {"yunet.path", Kind::kString, MV_FIELD(yunet_path)},
     {"yunet.score", Kind::kFloat, MV_FIELD(yunet_score)},
     {"yunet.rescale_min", Kind::kInt, MV_FIELD(yunet_rescale_min), 0, 65536},
     {"yunet.rescale_max", Kind::kInt, MV_FIELD(yunet_rescale_max), 0, 65536},
@@ -105,7 +106,7 @@ const Key kKeys[] = {
 #pragma GCC diagnostic pop
 #undef MV_FIELD
 
-static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 52, "the store holds 52 options");
+static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 53, "the store holds 53 options");
 
 size_t kindSize(Kind kind) {
   switch (kind) {
@@ -219,7 +220,8 @@ void GCONFIG_MORVIK::load(const std::string& source, bool quiet) {
 
 bool GCONFIG_MORVIK::isString(const void* field) const {
   const void* strings[] = {&image_format, &haar_face_path_default, &haar_face_path_default_alt,
-                           &haar_eye_path_default, &dlib_shape, &dlib_anet, &dlib_dnet, &pico_path};
+                           &haar_eye_path_default, &dlib_shape, &dlib_anet, &dlib_dnet, &pico_path,
+                           &yunet_path};
   for (const void* s : strings) {
     if (s == field) return true;
   }

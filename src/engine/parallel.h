@@ -2,7 +2,9 @@
 // convolutions (tiled_conv; direct_conv for the CNN detector,
 // filter_lane_conv for the descriptor network), their fused batch-norm and
 // relu epilogues, the CNN detector's image pyramid (pyramid_input), the
-// scratch memory the convolutions keep per thread (conv_scratch), the HOG
+// scratch memory the convolutions keep per thread (conv_scratch), the
+// YuNet face network (yunet: its own kernels, same bits on any thread
+// count and instruction set), the HOG
 // detector's own scan (hog_pyramid, hog_features, hog_filters,
 // hog_detection), and the helper threads the calls share (this header).
 // What it guarantees: the pyramid, the fused epilogues and the HOG scan's

@@ -7,6 +7,7 @@
 
 #include "check.h"
 #include "engine/cnn/conv_scratch.h"
+#include "engine/cnn/yunet.h"
 #include "engine/cascade/haar_detect.h"
 #include "engine/cascade/lbp_detect.h"
 #include "morvik/morvik.h"
@@ -39,4 +40,5 @@ extern "C" void GlobalFree() {
   morvik::releaseFilterLaneScratch();
   morvik::releaseHaarScratch();
   morvik::releaseLbpScratch();
+  morvik::releaseYunetScratch();
 }

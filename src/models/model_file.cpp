@@ -98,7 +98,10 @@ uint64_t modelDigest(const ModelBytes& bytes) {
 
 ModelFileSource::ModelFileSource(const std::string& path) : digest_(0) {
   const dlib::serialization_error unreadable("Unable to open " + path + " for reading.");
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO waits for a writer that may never
+  // come; the check below then refuses it. Reads of a regular file never
+  // wait either way.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) throw unreadable;
   // A directory opens too; only regular files are models.
   struct stat info;

@@ -64,7 +64,7 @@ static void test_version_and_results(void) {
 
 static void test_options(void) {
   size_t count = MvOptionCount();
-  CHECK(count == 48);
+  CHECK(count == 53);
   size_t per_type[5] = {0};
   for (size_t i = 0; i < count; ++i) {
     const char* name = NULL;
@@ -81,7 +81,7 @@ static void test_options(void) {
     if (strcmp(name, "pico.maxdetections") == 0) CHECK(type == MV_OPTION_INT);
   }
   CHECK(per_type[MV_OPTION_INT] == 30 && per_type[MV_OPTION_FLOAT] == 8);
-  CHECK(per_type[MV_OPTION_DOUBLE] == 2 && per_type[MV_OPTION_STRING] == 8);
+  CHECK(per_type[MV_OPTION_DOUBLE] == 2 && per_type[MV_OPTION_STRING] == 9);
   const char* name = NULL;
   int type = 0;
   CHECK_CODE(MvGetOptionInfo(count, &name, &type), MV_C_PROPERTY_NAME);

@@ -299,7 +299,7 @@ class OptionsTest(unittest.TestCase):
     def test_list_read_and_set(self):
         listing = run("options")
         self.assertEqual(listing.returncode, 0)
-        self.assertEqual(len(listing.stdout.splitlines()), 48)
+        self.assertEqual(len(listing.stdout.splitlines()), 53)
         self.assertIn("haar.face.scale_factor = 1.1  (float)", listing.stdout)
         self.assertEqual(run("options", "image.rescale_max").stdout, "800\n")
         self.assertEqual(run("options", "image.format", ".jpg").stdout, "image.format = .jpg\n")

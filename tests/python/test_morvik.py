@@ -171,7 +171,7 @@ class DescribeTest(unittest.TestCase):
 class OptionsTest(unittest.TestCase):
     def test_lists_every_key_with_its_value(self):
         options = morvik.options
-        self.assertEqual(len(options), 48)
+        self.assertEqual(len(options), 53)
         self.assertIn("image.rescale_max", options)
         self.assertEqual(options.type_of("dlib.chip_padding"), "float")
         self.assertEqual(options.type_of("align.desired_eyes.width"), "double")
