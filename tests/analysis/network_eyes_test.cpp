@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "morvik/config.h"
 #include "morvik/morvik.h"
 #include "morvik/morvik_info.h"
 #include "support/test_support.h"

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
+#include "morvik/config.h"
 #include "morvik/findface.h"
 #include "morvik/morvik.h"
 #include "support/test_support.h"
