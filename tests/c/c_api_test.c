@@ -80,7 +80,7 @@ static void test_options(void) {
     if (strcmp(name, "pico.qthreshold") == 0) CHECK(type == MV_OPTION_FLOAT);
     if (strcmp(name, "pico.maxdetections") == 0) CHECK(type == MV_OPTION_INT);
   }
-  CHECK(per_type[MV_OPTION_INT] == 30 && per_type[MV_OPTION_FLOAT] == 8);
+  CHECK(per_type[MV_OPTION_INT] == 33 && per_type[MV_OPTION_FLOAT] == 9);
   CHECK(per_type[MV_OPTION_DOUBLE] == 2 && per_type[MV_OPTION_STRING] == 9);
   const char* name = NULL;
   int type = 0;
