@@ -17,7 +17,7 @@ work=$build/fuzz
 rm -rf "$work/seeds" "$work/artifacts" "$work/tmp"
 mkdir -p "$work/artifacts" "$work/tmp"
 targets=(fuzz_extract_faces_info fuzz_config_load fuzz_pico_cascade fuzz_options fuzz_landmark_model
-         fuzz_pixel_geometry fuzz_cascade_file)
+         fuzz_pixel_geometry fuzz_cascade_file fuzz_yunet_model)
 for t in "${targets[@]}"; do mkdir -p "$work/seeds/$t" "$work/corpus/$t"; done
 "$build/tests/fuzz/make_seeds" "$work/seeds" "$testdata" "$repo" /usr/share/morvik/facefinder.dat
 

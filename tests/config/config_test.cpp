@@ -98,6 +98,7 @@ TEST_F(ConfigTest, TableHoldsEveryKeyOnceInTableOrder) {
   EXPECT_STREQ(props[29].name, "dlib.cnnface.rescale_max");
   EXPECT_STREQ(props[30].name, "dlib.cnnface.rescale_min");
   EXPECT_STREQ(props[42].name, "confirmer.dlib");
+  EXPECT_STREQ(props[48].name, "yunet.path");
   for (size_t i = 0; i < props.size(); ++i)
     for (size_t j = i + 1; j < props.size(); ++j) EXPECT_STRNE(props[i].name, props[j].name);
   // The max of the pair is listed first but stored second.

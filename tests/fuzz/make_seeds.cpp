@@ -5,7 +5,8 @@
 // OUT_DIR/<target>/ receives small, valid inputs from which the fuzzers
 // mutate: shrunken test photographs in several encodings, option documents,
 // the shipped pico cascade and small ones made here, option calls, small
-// landmark models, and small and shipped OpenCV cascades.
+// landmark models, small and shipped OpenCV cascades, and the YuNet model.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -283,6 +284,20 @@ void geometrySeeds(const std::string& dir) {
 
 }  // namespace
 
+// The shipped YuNet model, and its header and records alone.
+void yunetSeeds(const std::string& dir, const std::string& model) {
+  const std::vector<uint8_t> bytes = readAll(model);
+  if (bytes.size() < 16) {
+    std::fprintf(stderr, "cannot read %s\n", model.c_str());
+    std::exit(1);
+  }
+  writeSeed(dir, "yunet.bin", bytes);
+  uint32_t data_start = 0;
+  std::memcpy(&data_start, bytes.data() + 12, sizeof(data_start));
+  writeSeed(dir, "records.bin",
+            std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::min<size_t>(data_start, bytes.size())));
+}
+
 int main(int argc, char** argv) {
   if (argc != 5) {
     std::fprintf(stderr, "usage: %s OUT_DIR TESTDATA_DIR SOURCE_DIR PICO_CASCADE\n", argv[0]);
@@ -298,7 +313,9 @@ int main(int argc, char** argv) {
   // The shipped cascades lie beside the pico cascade in the data directory.
   const std::string pico = argv[4];
   const size_t slash = pico.find_last_of('/');
-  cascadeSeeds(out + "/fuzz_cascade_file", slash == std::string::npos ? "." : pico.substr(0, slash));
+  const std::string data_dir = slash == std::string::npos ? "." : pico.substr(0, slash);
+  cascadeSeeds(out + "/fuzz_cascade_file", data_dir);
+  yunetSeeds(out + "/fuzz_yunet_model", data_dir + "/libfacedetection_yunet.bin");
   std::printf("%d seeds written under %s\n", g_written, out.c_str());
   return 0;
 }

@@ -33,7 +33,7 @@ struct Stage {
 class Pipeline {
  public:
   Pipeline(const YunetNetwork& net, const YunetKernels& k, const cv::Mat& bgr, long hp, long wp,
-           std::vector<float>& ring, YunetMap& c3);
+           YunetFloats& ring, YunetMap& c3);
 
   // Computes rows [first, last) of C3.
   void run(long first, long last);
@@ -59,7 +59,7 @@ void Pipeline::add(Kind kind, const YunetBlock* block, long h, long w, long c, l
 }
 
 Pipeline::Pipeline(const YunetNetwork& net, const YunetKernels& k, const cv::Mat& bgr, long hp, long wp,
-                   std::vector<float>& ring, YunetMap& c3)
+                   YunetFloats& ring, YunetMap& c3)
     : net_(net), k_(k), bgr_(bgr) {
   add(Kind::kImage, nullptr, hp, wp, kColours, 3);
   long h = hp / 2, w = wp / 2;
@@ -78,16 +78,20 @@ Pipeline::Pipeline(const YunetNetwork& net, const YunetKernels& k, const cv::Mat
   Stage& last = stages_.back();
   MV_CHECK(last.h == c3.h() && last.w == c3.w() && last.c == c3.c());
   // Every ring but the last, and a row of zeros as long as the longest.
+  // Each ring starts a cache line.
+  const auto lines = [](long floats) {
+    return static_cast<size_t>((floats + kYunetLanes - 1) / kYunetLanes * kYunetLanes);
+  };
   size_t floats = 0, longest = 0;
   for (size_t s = 0; s + 1 < stages_.size(); ++s) {
-    floats += static_cast<size_t>(stages_[s].slots * stages_[s].stride);
+    floats += lines(stages_[s].slots * stages_[s].stride);
     longest = std::max(longest, static_cast<size_t>(stages_[s].stride));
   }
   ring.assign(floats + longest, 0.0f);
   float* at = ring.data();
   for (size_t s = 0; s + 1 < stages_.size(); ++s) {
     stages_[s].base = at;
-    at += stages_[s].slots * stages_[s].stride;
+    at += lines(stages_[s].slots * stages_[s].stride);
   }
   zeros_ = at;
   last.base = c3.row(0) - c3.c();
@@ -145,14 +149,7 @@ void Pipeline::compute(size_t stage, long y) {
     }
     case Kind::kPool: {
       ensure(stage - 1, 2 * y, 2 * y + 1);
-      const float* a = stages_[stage - 1].row(2 * y);
-      const float* b = stages_[stage - 1].row(2 * y + 1);
-      const long c = s.c;
-      for (long x = 0; x < s.w; ++x)
-        for (long k = 0; k < c; ++k) {
-          const long i = 2 * x * c + k, j = i + c;
-          out[x * c + k] = std::max(std::max(a[i], a[j]), std::max(b[i], b[j]));
-        }
+      k_.pool(stages_[stage - 1].row(2 * y), stages_[stage - 1].row(2 * y + 1), s.w, static_cast<int>(s.c), out);
       return;
     }
   }
@@ -161,7 +158,7 @@ void Pipeline::compute(size_t stage, long y) {
 }  // namespace
 
 void runYunetFront(const YunetNetwork& net, const YunetKernels& kernels, const cv::Mat& bgr, long hp, long wp,
-                   long bands, int threads, std::vector<std::vector<float>>& rings, YunetMap& c3) {
+                   long bands, int threads, std::vector<YunetFloats>& rings, YunetMap& c3) {
   c3.shape(hp / 8, wp / 8, net.blocks[kYunetC3First + 1].out);
   const long rows = c3.h();
   bands = std::clamp(bands, 1L, rows);

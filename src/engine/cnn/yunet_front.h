@@ -27,7 +27,7 @@ namespace morvik {
 // most `threads` threads. rings[worker] is each thread's ring memory,
 // kept by the caller between calls.
 void runYunetFront(const YunetNetwork& net, const YunetKernels& kernels, const cv::Mat& bgr, long hp, long wp,
-                   long bands, int threads, std::vector<std::vector<float>>& rings, YunetMap& c3);
+                   long bands, int threads, std::vector<YunetFloats>& rings, YunetMap& c3);
 
 }  // namespace morvik
 

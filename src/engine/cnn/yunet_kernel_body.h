@@ -3,7 +3,7 @@
 // its own unnamed namespace, compiled for that instruction set alone.
 //
 // V provides: R (16 floats), load, store, broadcast, fma(a, b, c) = a * b
-// + c rounded once, relu; kGroup, the most blocks of 16 outputs a
+// + c rounded once, max, relu; kGroup, the most blocks of 16 outputs a
 // pointwise run keeps in registers; pointwisePixels(g), the pixels of a
 // pointwise run of g blocks; kFirstPixels and kDepthwisePixels, those of
 // the other layers' runs. All are powers of two: a row's pixels go in runs
@@ -127,4 +127,15 @@ void first(const float* const rows[3], long out_w, const YunetNetwork& net, floa
   inRuns<V::kFirstPixels>(0, out_w, [&](long x, auto p) { firstRun<decltype(p)::value>(rows, x, w, bias, out); });
 }
 
-const YunetKernels kKernels = {first, pointwise, depthwise};
+void pool(const float* a, const float* b, long out_w, int channels, float* out) {
+  for (long x = 0; x < out_w; ++x) {
+    const long i = 2 * x * channels;
+    for (int c = 0; c < channels; c += kYunetLanes) {
+      const typename V::R top = V::max(V::load(a + i + c), V::load(a + i + channels + c));
+      const typename V::R bottom = V::max(V::load(b + i + c), V::load(b + i + channels + c));
+      V::store(out + x * channels + c, V::max(top, bottom));
+    }
+  }
+}
+
+const YunetKernels kKernels = {first, pointwise, depthwise, pool};

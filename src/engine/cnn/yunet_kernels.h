@@ -27,6 +27,9 @@ struct YunetKernels {
   // rows y - 1, y, y + 1 of block.out channels, each pointing at column -1
   // of a row whose columns -1 and width are zeros.
   void (*depthwise)(const float* const rows[3], long width, const YunetBlock& block, float* out);
+  // 2 x 2 max pooling of rows a and b (2 * out_w pixels of `channels`)
+  // into out_w pixels.
+  void (*pool)(const float* a, const float* b, long out_w, int channels, float* out);
 };
 
 // The kernels of an instruction set; null when the build has none for it.

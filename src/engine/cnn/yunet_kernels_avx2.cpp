@@ -32,6 +32,7 @@ struct V {
   static R fma(const R& a, const R& b, const R& c) {
     return R{_mm256_fmadd_ps(a.lo, b.lo, c.lo), _mm256_fmadd_ps(a.hi, b.hi, c.hi)};
   }
+  static R max(const R& a, const R& b) { return R{_mm256_max_ps(a.lo, b.lo), _mm256_max_ps(a.hi, b.hi)}; }
   // The maximum with zero as its second operand: NaN becomes 0.
   static R relu(const R& a) {
     const __m256 zero = _mm256_setzero_ps();

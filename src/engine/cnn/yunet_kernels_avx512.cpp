@@ -28,6 +28,7 @@ struct V {
   static void store(float* p, R r) { _mm512_storeu_ps(p, r); }
   static R broadcast(float x) { return _mm512_set1_ps(x); }
   static R fma(R a, R b, R c) { return _mm512_fmadd_ps(a, b, c); }
+  static R max(R a, R b) { return _mm512_max_ps(a, b); }
   // The maximum with zero as its second operand: NaN becomes 0.
   static R relu(R a) { return _mm512_max_ps(a, _mm512_setzero_ps()); }
 };

@@ -34,6 +34,11 @@ struct V {
     for (int i = 0; i < kYunetLanes; ++i) r.v[i] = std::fma(a.v[i], b.v[i], c.v[i]);
     return r;
   }
+  static R max(const R& a, const R& b) {
+    R r;
+    for (int i = 0; i < kYunetLanes; ++i) r.v[i] = a.v[i] > b.v[i] ? a.v[i] : b.v[i];
+    return r;
+  }
   // As the vector paths' maximum with zero: NaN becomes 0.
   static R relu(const R& a) {
     R r;

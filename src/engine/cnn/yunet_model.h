@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/cnn/yunet.h"
+#include "engine/cnn/yunet_map.h"
 
 namespace morvik {
 
@@ -34,7 +35,7 @@ struct YunetBlock {
   int in = 0;
   int out = 0;  // rounded up to 16
   bool relu = false;
-  std::vector<float> pw, pw_bias, dw, dw_bias;
+  YunetFloats pw, pw_bias, dw, dw_bias;
 };
 
 // The blocks in the order they run: the backbone's eleven, then the
@@ -62,8 +63,8 @@ enum YunetHeadChannel : int {
 class YunetNetwork {
  public:
   // [tap j = (ky * 3 + kx) * 3 + colour][channel] and the biases.
-  std::array<float, kYunetFirstTaps * kYunetFirstChannels> first{};
-  std::array<float, kYunetFirstChannels> first_bias{};
+  alignas(64) std::array<float, kYunetFirstTaps * kYunetFirstChannels> first{};
+  alignas(64) std::array<float, kYunetFirstChannels> first_bias{};
   std::array<YunetBlock, kYunetBlocks> blocks;
   std::array<YunetBlock, kYunetLevels> heads;
 };

@@ -35,7 +35,7 @@ long alignUp(long n) { return (n + kAlign - 1) / kAlign * kAlign; }
 // The calling thread's maps, kept between calls.
 struct Scratch {
   YunetMap c3, c4, a, b, tmp, n4, n5, level;
-  std::vector<std::vector<float>> rings;
+  std::vector<YunetFloats> rings;
 
   size_t bytes() const {
     size_t total = 0;
@@ -92,16 +92,8 @@ void Pass::block(const YunetMap& in, const YunetBlock& b, YunetMap& out) {
 void Pass::pool(const YunetMap& in, YunetMap& out) const {
   out.shape(in.h() / 2, in.w() / 2, in.c());
   const long c = in.c();
-  forRows(out.h(), out.w() * c * 4, [&](long y) {
-    const float* a = in.row(2 * y);
-    const float* b = in.row(2 * y + 1);
-    float* o = out.row(y);
-    for (long x = 0; x < out.w(); ++x)
-      for (long k = 0; k < c; ++k) {
-        const long i = 2 * x * c + k, j = i + c;
-        o[x * c + k] = std::max(std::max(a[i], a[j]), std::max(b[i], b[j]));
-      }
-  });
+  forRows(out.h(), out.w() * c * 4,
+          [&](long y) { k_.pool(in.row(2 * y), in.row(2 * y + 1), out.w(), static_cast<int>(c), out.row(y)); });
 }
 
 // fine += coarse enlarged twice, each value to a 2 x 2 block.

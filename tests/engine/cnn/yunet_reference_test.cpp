@@ -26,7 +26,9 @@ using morvik::YunetFace;
 constexpr float kMinScore = 0.2f;
 constexpr int kCoordinates = 14;  // x, y, w, h and five points
 
-const std::string kReference = std::string(MORVIK_TESTDATA) + "/../models/reference/libfacedetection_yunet_testdata.csv";
+// Beside the photographs, in the models' folder.
+const std::string kReference =
+    std::string(MORVIK_TESTDATA) + "/../models/reference/libfacedetection_yunet_testdata.csv";
 
 struct ReferenceFace {
   int score;
