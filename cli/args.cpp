@@ -113,14 +113,14 @@ std::string finderNames() {
   return names;
 }
 
-Status parseAlgo(const std::string& text, uint8_t& algo) {
+Status parseAlgo(const std::string& text, uint32_t& algo) {
   if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
     long long number = 0;
-    Status status = parseInteger(text, "--algo", 1, 255, number);
-    if (status.ok()) algo = static_cast<uint8_t>(number);
+    Status status = parseInteger(text, "--algo", 1, 0xFF | mv::FindYunetAlways, number);
+    if (status.ok()) algo = static_cast<uint32_t>(number);
     return status;
   }
-  uint8_t bits = 0;
+  uint32_t bits = 0;
   size_t start = 0;
   while (start <= text.size()) {
     const size_t end = text.find_first_of("+,", start);
@@ -130,7 +130,7 @@ Status parseAlgo(const std::string& text, uint8_t& algo) {
       return failure(MV_INVALID_ARGS, "--algo: unknown finder '" + name + "' (use a number or " +
                                           finderNames() + ")");
     }
-    bits |= static_cast<uint8_t>(finder);
+    bits |= static_cast<uint32_t>(finder);
     if (end == std::string::npos) break;
     start = end + 1;
   }
@@ -138,7 +138,7 @@ Status parseAlgo(const std::string& text, uint8_t& algo) {
   return okStatus();
 }
 
-Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
+Status parseFinding(const Args& args, uint32_t& algo, size_t& max_faces) {
   algo = kDefaultAlgo;
   max_faces = kDefaultMaxFaces;
   if (args.has("--algo")) {
@@ -156,8 +156,12 @@ Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
     Status status = applyAssignment("align.mode=" + std::to_string(kDefaultAlignMode));
     if (!status.ok()) return status;
   }
+  // YuNet on an enlarged working image (small photos grow to 1600 pixels,
+  // large ones keep up to 4096), and several selected finders merged, the
+  // cascades without the eye check.
   if (args.has("--thorough")) {
-    for (const char* assignment : {"find.all_members=1", "find.eye_check=0"}) {
+    for (const char* assignment : {"find.all_members=1", "find.eye_check=0", "yunet.rescale_min=1600",
+                                   "yunet.rescale_max=4096"}) {
       Status status = applyAssignment(assignment);
       if (!status.ok()) return status;
     }
@@ -166,7 +170,7 @@ Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces) {
 }
 
 Status parseFindingCommand(int argc, char** argv, int first, const ArgGrammar& grammar, Args& args,
-                           uint8_t& algo, size_t& max_faces) {
+                           uint32_t& algo, size_t& max_faces) {
   // Every command that finds faces takes --thorough.
   ArgGrammar with_thorough = grammar;
   with_thorough.bool_flags.insert("--thorough");

@@ -47,18 +47,18 @@ Status parseInteger(const std::string& text, const std::string& what, long long 
                     long long& value);
 Status parseReal(const std::string& text, const std::string& what, double& value);
 
-// A finder selection: a number (decimal or 0x hex, 1 to 255) or finder names
+// A finder selection: a number (decimal or 0x hex, 1 to 511) or finder names
 // joined by '+' or ',' (the library's table, MvFinderName).
-Status parseAlgo(const std::string& text, uint8_t& algo);
+Status parseAlgo(const std::string& text, uint32_t& algo);
 // "lbp, haar, hog, ...": the names parseAlgo takes.
 std::string finderNames();
 
 // Reads the common --algo and --max flags, with their defaults.
-Status parseFinding(const Args& args, uint8_t& algo, size_t& max_faces);
+Status parseFinding(const Args& args, uint32_t& algo, size_t& max_faces);
 // parseArgs followed by parseFinding: the prologue of every command that
 // finds faces.
 Status parseFindingCommand(int argc, char** argv, int first, const ArgGrammar& grammar, Args& args,
-                           uint8_t& algo, size_t& max_faces);
+                           uint32_t& algo, size_t& max_faces);
 
 }  // namespace cli
 

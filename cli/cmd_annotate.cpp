@@ -1,4 +1,5 @@
-// morvik annotate: the photo with its face rectangles and eye centres drawn.
+// morvik annotate: the photo with its face rectangles, eye centres and the
+// finder's points drawn.
 #include <algorithm>
 #include <iostream>
 #include <string>
@@ -14,7 +15,8 @@
 namespace cli {
 namespace {
 
-void drawFace(cv::Mat& image, size_t index, const mv::Face& face) {
+void drawFace(cv::Mat& image, size_t index, const mv::FoundFace& found) {
+  const mv::Face& face = found.face;
   const cv::Rect rect = face.rect;
   // Lines grow with the photo so that they stay visible on large images.
   const int line = std::max(2, std::min(image.cols, image.rows) / 300);
@@ -23,6 +25,11 @@ void drawFace(cv::Mat& image, size_t index, const mv::Face& face) {
   const int radius = std::max(line + 1, rect.width / 30);
   for (const mv::Point& eye : {face.left_eye, face.right_eye}) {
     if (eye.x != 0 || eye.y != 0) cv::circle(image, cv::Point(eye.x, eye.y), radius, red, cv::FILLED);
+  }
+  // The finder's five points (the eyes among them), as rings over the dots.
+  const cv::Scalar yellow(0, 220, 255);
+  for (int i = 0; i < found.point_count; ++i) {
+    cv::circle(image, cv::Point(found.points[i].x, found.points[i].y), radius, yellow, std::max(1, line / 2));
   }
   // The face's number sits above its rectangle, or inside it at the top edge.
   const double scale = std::max(0.7, line / 2.5);
@@ -41,7 +48,7 @@ void drawFace(cv::Mat& image, size_t index, const mv::Face& face) {
 int runAnnotate(int argc, char** argv, int first) {
   ArgGrammar grammar{{"--algo", "--max"}, {}, 2, 2};
   Args args;
-  uint8_t algo = 0;
+  Finders algo = 0;
   size_t max_faces = 0;
   Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
   if (!status.ok()) {
@@ -55,7 +62,7 @@ int runAnnotate(int argc, char** argv, int first) {
     return exitStatus(MV_ENCODE_IMAGE);
   }
   cv::Mat image;
-  std::vector<mv::Face> faces;
+  std::vector<mv::FoundFace> faces;
   status = readPhoto(photo, image);
   if (status.ok()) status = findFaces(image, algo, max_faces, faces);
   if (!status.ok()) {

@@ -44,7 +44,7 @@ std::string compareJson(const std::vector<std::string>& photos, const mv::Rectan
 int runCompare(int argc, char** argv, int first) {
   ArgGrammar grammar{{"--algo", "--threshold"}, {"--best", "--json"}, 2, 2};
   Args args;
-  uint8_t algo = 0;
+  Finders algo = 0;
   size_t max_faces = 0;
   double threshold = kDefaultThreshold;
   Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
@@ -62,7 +62,7 @@ int runCompare(int argc, char** argv, int first) {
   // A's largest face against B's largest face, or with --best against the
   // closest of all B's faces.
   const bool best = args.has("--best");
-  std::vector<mv::Face> faces[2];
+  std::vector<mv::FoundFace> faces[2];
   std::vector<mv::FaceData> data[2];
   for (int i = 0; i < 2; ++i) {
     status = describePhoto(args.positional[i], algo, i == 1 && best ? max_faces : 1, faces[i], data[i]);
@@ -87,10 +87,10 @@ int runCompare(int argc, char** argv, int first) {
   }
   const bool same = d < threshold;
   if (args.has("--json")) {
-    std::cout << compareJson(args.positional, faces[0].front().rect, faces[1][closest].rect, d, threshold) << "\n";
+    std::cout << compareJson(args.positional, faces[0].front().face.rect, faces[1][closest].face.rect, d, threshold) << "\n";
     return 0;
   }
-  std::cout << "A: " << args.positional[0] << "  (largest face " << rectText(faces[0].front().rect)
+  std::cout << "A: " << args.positional[0] << "  (largest face " << rectText(faces[0].front().face.rect)
             << ")\n";
   std::cout << "B: " << args.positional[1] << "  (";
   if (best) {
@@ -99,7 +99,7 @@ int runCompare(int argc, char** argv, int first) {
   } else {
     std::cout << "largest face ";
   }
-  std::cout << rectText(faces[1][closest].rect) << ")\n";
+  std::cout << rectText(faces[1][closest].face.rect) << ")\n";
   std::cout << "distance " << fixed(d, 4) << (same ? " < " : " >= ") << shortest(threshold) << ": "
             << (same ? "same person" : "different people") << "\n";
   return 0;

@@ -13,11 +13,11 @@ namespace cli {
 namespace {
 
 struct PhotoResult {
-  std::vector<mv::Face> faces;
+  std::vector<mv::FoundFace> faces;
   std::vector<mv::FaceData> data;
 };
 
-Status analyse(const std::string& path, uint8_t algo, size_t max_faces, bool with_descriptors,
+Status analyse(const std::string& path, Finders algo, size_t max_faces, bool with_descriptors,
                PhotoResult& result) {
   if (with_descriptors) return describePhoto(path, algo, max_faces, result.faces, result.data);
   cv::Mat image;
@@ -38,7 +38,7 @@ void printText(const std::string& path, const PhotoResult& result, bool with_des
 int listFaces(int argc, char** argv, int first, bool with_descriptors) {
   ArgGrammar grammar{{"--algo", "--max"}, {"--json"}, 1};
   Args args;
-  uint8_t algo = 0;
+  Finders algo = 0;
   size_t max_faces = 0;
   Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
   if (!status.ok()) {

@@ -97,7 +97,7 @@ Status buildSearchIndex(const std::string& out_path, bool exact) {
 int runIndex(int argc, char** argv, int first) {
   ArgGrammar grammar{{"--out", "--algo", "--max", "--workers", "--scheduler"}, {"--exact"}, 1, 1};
   Args args;
-  uint8_t algo = 0;
+  Finders algo = 0;
   size_t max_faces = 0;
   Status status = parseFindingCommand(argc, argv, first, grammar, args, algo, max_faces);
   if (status.ok() && args.value("--out").empty()) status = failure(MV_INVALID_ARGS, "--out FILE is required");
@@ -167,7 +167,7 @@ int runIndex(int argc, char** argv, int first) {
   bool written = true;
   for (size_t i = 0; i < todo.size() && written; ++i) {
     progress.show(i + 1, todo[i]);
-    std::vector<mv::Face> faces;
+    std::vector<mv::FoundFace> faces;
     std::vector<mv::FaceData> data;
     status = describePhoto(todo[i], algo, max_faces, faces, data);
     if (status.ok() || status.code == MV_NO_FACE) {

@@ -95,7 +95,7 @@ void reportMissing(const SearchResult& r) {
 int runSearch(int argc, char** argv, int first) {
   ArgGrammar grammar{{"--top", "--algo", "--threshold"}, {"--exact", "--json"}, 2, 2};
   Args args;
-  uint8_t algo = 0;
+  Finders algo = 0;
   size_t max_faces = 0;
   long long top = kDefaultTop;
   double threshold = 0.0;
@@ -126,14 +126,14 @@ int runSearch(int argc, char** argv, int first) {
     std::cerr << "morvik: " << index_path << ": skipped " << collection.damaged_lines
               << " lines that are not index records\n";
   }
-  std::vector<mv::Face> query_faces;
+  std::vector<mv::FoundFace> query_faces;
   std::vector<mv::FaceData> described;
   status = describePhoto(photo, algo, 1, query_faces, described);
   if (!status.ok()) {
     report(photo, status);
     return exitStatus(status.code);
   }
-  const mv::Face& query = query_faces.front();
+  const mv::Face& query = query_faces.front().face;
   const mv::FaceData& query_data = described.front();
 
   const size_t wanted = static_cast<size_t>(top);

@@ -15,7 +15,7 @@ struct DaskIndexRequest {
   std::string out_path;
   long long workers = 0;  // a local cluster of this many processes, or
   std::string scheduler;  // the address of a running cluster
-  uint8_t algo = 0;
+  uint32_t algo = 0;
   size_t max_faces = 0;
 };
 

@@ -87,16 +87,31 @@ Status writeImageFile(const std::string& path, const cv::Mat& image) {
   return okStatus();
 }
 
-Status findFaces(const cv::Mat& image, uint8_t algo, size_t max_faces, std::vector<mv::Face>& faces) {
+Status findFaces(const cv::Mat& image, Finders algo, size_t max_faces, std::vector<mv::FoundFace>& faces) {
+  static_assert(sizeof(mv::FoundFace) == sizeof(MvFoundFace), "the C record mirrors the C++ one");
   return guarded([&] {
-    std::vector<mv::Face> found(max_faces);
+    if (image.type() != CV_8UC3) return failure(MV_INVALID_ARGS, "not an 8-bit BGR image");
+    MvImage pixels{};
+    pixels.pixels = image.data;
+    pixels.width = image.cols;
+    pixels.height = image.rows;
+    pixels.stride = image.step[0];
+    pixels.format = MV_PIXELS_BGR;
+    std::vector<mv::FoundFace> found(max_faces);
     size_t size = found.size();
-    const int rc = ExtractFaces(&image, found.data(), &size, static_cast<mv::FindFaceAlgoType>(algo));
+    const int rc = MvFindFaces(&pixels, reinterpret_cast<MvFoundFace*>(found.data()), &size, algo);
     if (rc != MV_OK) return fromCode(rc);
     found.resize(size);
     faces = std::move(found);
     return okStatus();
   });
+}
+
+std::vector<mv::Face> facesOf(const std::vector<mv::FoundFace>& found) {
+  std::vector<mv::Face> faces;
+  faces.reserve(found.size());
+  for (const mv::FoundFace& f : found) faces.push_back(f.face);
+  return faces;
 }
 
 Status describeFaces(const cv::Mat& image, std::vector<mv::Face>& faces, std::vector<mv::FaceData>& data) {
@@ -111,12 +126,13 @@ Status describeFaces(const cv::Mat& image, std::vector<mv::Face>& faces, std::ve
   });
 }
 
-Status describePhoto(const std::string& path, uint8_t algo, size_t max_faces,
-                     std::vector<mv::Face>& faces, std::vector<mv::FaceData>& data) {
+Status describePhoto(const std::string& path, Finders algo, size_t max_faces,
+                     std::vector<mv::FoundFace>& faces, std::vector<mv::FaceData>& data) {
   cv::Mat image;
   Status status = readPhoto(path, image);
   if (status.ok()) status = findFaces(image, algo, max_faces, faces);
-  if (status.ok()) status = describeFaces(image, faces, data);
+  std::vector<mv::Face> records = facesOf(faces);
+  if (status.ok()) status = describeFaces(image, records, data);
   return status;
 }
 

@@ -15,9 +15,13 @@
 
 namespace cli {
 
-// HOG first, the CNN detector only for photos where HOG finds nothing: good
-// precision on ordinary photos without paying for the network every time.
-constexpr uint8_t kDefaultAlgo = mv::FindDlib | mv::FindCNN;
+// A finder selection: the bits of mv::FindFaceAlgoType and
+// mv::FindYunetAlways, as MvFindFaces takes them.
+using Finders = uint32_t;
+
+// The YuNet finder: on ordinary photos it finds far more of the faces than
+// the chain of the other finders, in one pass, with each face's eyes.
+constexpr Finders kDefaultAlgo = mv::FindYunetAlways;
 // Faces are described as plain dlib describes them from the finder's box
 // ("align.mode" 1): more pairs of photos of one person called right than
 // with the eyes-upright crop of the library's own default (figures in the
@@ -34,16 +38,19 @@ Status readPhoto(const std::string& path, cv::Mat& image);
 // `path` atomically. -5 when it cannot be encoded or written.
 Status writeImageFile(const std::string& path, const cv::Mat& image);
 
-// Up to `max_faces` faces, largest first. -4 when there is none.
-Status findFaces(const cv::Mat& image, uint8_t algo, size_t max_faces, std::vector<mv::Face>& faces);
+// Up to `max_faces` faces, largest first, with their finders' scores and
+// points. -4 when there is none.
+Status findFaces(const cv::Mat& image, Finders algo, size_t max_faces, std::vector<mv::FoundFace>& faces);
+// The face records of found faces, in order.
+std::vector<mv::Face> facesOf(const std::vector<mv::FoundFace>& found);
 
 // Descriptors of the given faces, in the same order.
 Status describeFaces(const cv::Mat& image, std::vector<mv::Face>& faces,
                      std::vector<mv::FaceData>& data);
 
 // Reads a photo, finds up to `max_faces` faces and describes them.
-Status describePhoto(const std::string& path, uint8_t algo, size_t max_faces,
-                     std::vector<mv::Face>& faces, std::vector<mv::FaceData>& data);
+Status describePhoto(const std::string& path, Finders algo, size_t max_faces,
+                     std::vector<mv::FoundFace>& faces, std::vector<mv::FaceData>& data);
 
 // Euclidean distance of two descriptors.
 Status distance(const mv::FaceData& a, const mv::FaceData& b, double& result);

@@ -21,7 +21,8 @@ const char kHead[] = "usage: morvik [-o KEY=VALUE]... [--verbose] COMMAND [ARGS]
 const char kFacesUsage[] =
     "  faces PHOTO... [--algo A] [--max N] [--thorough] [--json]\n"
     "      the faces of each photo: rectangle, eye centres, whether the eyes came\n"
-    "      from the landmark shape. A photo without a face is an error in the\n"
+    "      from the landmark shape, the finder's score and five points (YuNet).\n"
+    "      A photo without a face is an error in the\n"
     "      text output (exit 4); with --json it is the record {\"faces\": []}, as\n"
     "      in an index, and not an error\n";
 const char kDescribeUsage[] =
@@ -33,7 +34,7 @@ const char kCompareUsage[] =
     "      --best compares with the closest of B's faces instead\n";
 const char kAnnotateUsage[] =
     "  annotate PHOTO OUT.png [--algo A] [--max N]\n"
-    "      the photo with face rectangles and eye centres drawn\n";
+    "      the photo with face rectangles, eye centres and five points drawn\n";
 const char kIndexUsage[] =
     "  index DIR --out FILE.jsonl [--algo A] [--max N] [--exact]\n"
     "        [--workers N | --scheduler ADDR]\n"
@@ -67,10 +68,12 @@ const char kCommonUsage[] =
     "  --verbose               the library's log lines and progress on stderr\n"
     "                          (as MORVIK_LOG=1); quiet otherwise\n"
     "  --algo A                finders, a number or names joined by '+' (below; default\n"
-    "                          hog+cnn: the CNN runs only when HOG finds nothing)\n"
-    "  --thorough              every finder at each of its scales, faces merged, the\n"
-    "                          cascades without the eye check (find.all_members=1,\n"
-    "                          find.eye_check=0): more small faces, several times slower\n"
+    "                          yunet: one CNN pass giving each face a score and five points)\n"
+    "  --thorough              YuNet on an enlarged working image (yunet.rescale_min=\n"
+    "                          1600, yunet.rescale_max=4096); several finders run at\n"
+    "                          each of their scales and merged, the cascades without\n"
+    "                          the eye check (find.all_members=1, find.eye_check=0):\n"
+    "                          more small faces, several times slower\n"
     "\n"
     "Exit status: 0 on success, else the magnitude of the library's result code\n"
     "(1 invalid arguments, 2 unreadable image or index, 4 no face, 5 image not\n"

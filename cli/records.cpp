@@ -1,5 +1,6 @@
 #include "records.h"
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -24,7 +25,8 @@ void writePoint(Json& json, const mv::Point& p) {
   json.beginObject().key("x").value(p.x).key("y").value(p.y).endObject();
 }
 
-void writeFace(Json& json, const mv::Face& face, const mv::FaceData* data) {
+void writeFace(Json& json, const mv::FoundFace& found, const mv::FaceData* data) {
+  const mv::Face& face = found.face;
   json.beginObject();
   json.key("rect");
   writeRect(json, data ? data->rect : face.rect);
@@ -34,6 +36,10 @@ void writeFace(Json& json, const mv::Face& face, const mv::FaceData* data) {
   writePoint(json, data ? data->right_eye : face.right_eye);
   json.key("from_shape").value(face.from_shape);
   json.key("angle").value(face.angle);
+  json.key("score").value(found.score);  // NaN, the finder's "none", is written as null
+  json.key("points").beginArray();
+  for (int i = 0; i < found.point_count; ++i) writePoint(json, found.points[i]);
+  json.endArray();
   if (data) {
     json.key("descriptor").beginArray();
     for (const float v : data->vector) json.value(v);
@@ -49,11 +55,13 @@ std::string rectText(const mv::Rectangle& r) {
          std::to_string(r.y) + ")";
 }
 
-std::string faceLine(size_t index, const mv::Face& face) {
+std::string faceLine(size_t index, const mv::FoundFace& found) {
+  const mv::Face& face = found.face;
   std::string line = "  #" + std::to_string(index + 1) + "  " + rectText(face.rect) + "  eyes " +
                      pointText(face.left_eye) + " " + pointText(face.right_eye);
   if (face.from_shape) line += "  (eyes from landmarks)";
   if (face.angle != 0.0) line += "  angle " + shortest(face.angle);
+  if (!std::isnan(found.score)) line += "  score " + shortest(found.score);
   return line;
 }
 
@@ -63,7 +71,7 @@ std::string descriptorLine(const mv::FaceData& data) {
   return line;
 }
 
-DescribedBy describedNow(uint8_t algo) {
+DescribedBy describedNow(uint32_t algo) {
   DescribedBy by;
   by.finder = algo;
   int mode = 0;
@@ -97,7 +105,7 @@ bool warnMixedDescriptions(const std::string& where, const std::vector<IndexedFa
   return true;
 }
 
-std::string photoRecord(const std::string& photo, const std::vector<mv::Face>& faces,
+std::string photoRecord(const std::string& photo, const std::vector<mv::FoundFace>& faces,
                         const std::vector<mv::FaceData>* data, const DescribedBy* by) {
   Json json;
   json.beginObject().key("photo").value(photo);

@@ -24,7 +24,7 @@ struct DescribedBy {
   bool operator!=(const DescribedBy& o) const { return !(*this == o); }
 };
 // The finder bits given with the alignment the option store holds now.
-DescribedBy describedNow(uint8_t algo);
+DescribedBy describedNow(uint32_t algo);
 // "finder 0x18, align.mode 1" (or "not recorded").
 std::string describedByText(const DescribedBy& by);
 
@@ -38,16 +38,17 @@ bool warnMixedDescriptions(const std::string& where, const std::vector<IndexedFa
 // "245x245 at (609,118)"
 std::string rectText(const mv::Rectangle& rect);
 // "  #1  245x245 at (609,118)  eyes (650,170) (720,168)", noting eyes fitted
-// from the landmark shape and a non-zero angle.
-std::string faceLine(size_t index, const mv::Face& face);
+// from the landmark shape, a non-zero angle and the finder's score.
+std::string faceLine(size_t index, const mv::FoundFace& face);
 // The descriptor's 128 values on one line.
 std::string descriptorLine(const mv::FaceData& data);
 
-// {"photo":...,"faces":[...]}; with `data` non-null each face carries its
-// descriptor, and the rectangle and eyes that the description used, and
-// with `by` non-null the record says how they were made
-// ("finder":24,"align_mode":1 before "faces").
-std::string photoRecord(const std::string& photo, const std::vector<mv::Face>& faces,
+// {"photo":...,"faces":[...]}; each face with its finder's "score" (null
+// when the finder gives none) and "points" (five, or none); with `data`
+// non-null each face carries its descriptor, and the rectangle and eyes that
+// the description used, and with `by` non-null the record says how they were
+// made ("finder":24,"align_mode":1 before "faces").
+std::string photoRecord(const std::string& photo, const std::vector<mv::FoundFace>& faces,
                         const std::vector<mv::FaceData>* data, const DescribedBy* by = nullptr);
 // {"photo":...,"error":{"code":...,"message":...,"detail":...}}
 std::string errorRecord(const std::string& photo, const Status& status);

@@ -103,6 +103,13 @@ class MORVIK_API GCONFIG_MORVIK {
   // chip (a fixed seed per face: the result is reproducible).
   int align_mode = 0;        // 0 or 1
   int describe_jitters = 0;  // 0 to 64; 0 and 1 describe the chip once
+  // The YuNet finder: the lowest score of a face it keeps (0 to 1), its
+  // working-size bounds (0: off), and whether bit 0x80 of a one-byte finder
+  // selection runs it (0: the bit selects nothing, as it always did).
+  float yunet_score = 0.6f;
+  int yunet_rescale_min = 0;     // 0 to 65536
+  int yunet_rescale_max = 2048;  // 0 to 65536
+  int find_yunet = 0;            // 0 or 1
 
  private:
   bool isString(const void* field) const;

@@ -54,6 +54,10 @@ MORVIK_API int DlibCNNExtractFaceInfo(dlib::matrix<dlib::rgb_pixel>& image,
                                       std::vector<cv::Rect>& faces);
 MORVIK_API int DlibCNNLightExtractFaceInfo(dlib::matrix<dlib::rgb_pixel>& image,
                                            std::vector<cv::Rect>& faces);
+// The full detector's faces as DlibCNNExtractFaceInfo gives them, with each
+// one's detection confidence beside it.
+MORVIK_API int DlibCNNExtractScoredFaces(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& faces,
+                                         std::vector<float>& confidences);
 
 // Copies a BGR view into an RGB matrix (row stride honoured).
 MORVIK_API void cv2dlib(dlib::cv_image<dlib::bgr_pixel>& src, dlib::matrix<dlib::rgb_pixel>& dst);
@@ -67,6 +71,9 @@ class TCNNFindFaceAlgo : public FindFaceAlgo {
   std::vector<PreparedParams> getScales(const cv::Mat& image) override;
   using FindFaceAlgo::findFaces;
   int findFaces(size_t index, cv::Mat& image, std::vector<cv::Rect>& faces) override;
+  // The full detector's boxes with their confidences as scores; -12 for
+  // the light one.
+  int findDetailedFaces(size_t index, cv::Mat& image, std::vector<rotrect>& faces) override;
 };
 
 using CnnFindFaceAlgo = TCNNFindFaceAlgo<CnnDetectFn, &DlibCNNExtractFaceInfo>;

@@ -53,6 +53,12 @@ typedef uint8_t MvFindFaceAlgoType;
 #define MV_FIND_CNN 0x10
 #define MV_FIND_PICO 0x20
 #define MV_FIND_CONFIRM 0x40
+/* The YuNet finder, first in the chain, when the option "find.yunet" is 1;
+ * at its default 0 the bit selects nothing. */
+#define MV_FIND_YUNET 0x80
+/* For the 32-bit selection of MvFindFaces: the YuNet finder whatever
+ * "find.yunet" says. */
+#define MV_FIND_YUNET_ALWAYS 0x100u
 
 /* A pixel position. For eye fields (0, 0) means "no eye position known". */
 typedef struct MvPoint {
@@ -76,6 +82,25 @@ typedef struct MvFace {
   MvPoint right_eye;
   MvPoint left_eye;
 } MvFace;
+
+/* A face with what its finder knew of it beyond the box (MvFindFaces).
+ * `score` is the finder's own value: the YuNet finder's score from 0 to 1;
+ * the HOG finder's detection value (dlib's: the margin over the detector's
+ * threshold, 0 or more); the CNN detector's detection confidence (dlib's
+ * MMOD value, at least "dlib.cnn.confidence"); a NaN (test with isnan) for
+ * the finders that give none (the cascades, pico, the light CNN alone).
+ * With a confirmer the score stays the member's. `points` are set
+ * when `point_count` is 5 (YuNet faces; 0 otherwise): the eye on the
+ * image's left, the eye on its right, the nose tip, the mouth corner on the
+ * left and the one on the right, in pixels of the image, not clipped to it.
+ * `face` is the record MvExtractFacesPixels gives, ready for the descriptor
+ * entry points. */
+typedef struct MvFoundFace {
+  MvFace face;
+  float score;
+  int32_t point_count;
+  MvPoint points[5];
+} MvFoundFace;
 
 typedef struct MvFaceData {
   MvRectangle rect;
@@ -146,6 +171,9 @@ MV_C_STATIC_ASSERT(offsetof(MvFace, angle) == 8, "MvFace.angle at 8");
 MV_C_STATIC_ASSERT(offsetof(MvFace, rect) == 16, "MvFace.rect at 16");
 MV_C_STATIC_ASSERT(offsetof(MvFace, right_eye) == 32, "MvFace.right_eye at 32");
 MV_C_STATIC_ASSERT(offsetof(MvFace, left_eye) == 40, "MvFace.left_eye at 40");
+MV_C_STATIC_ASSERT(sizeof(MvFoundFace) == 96, "MvFoundFace is 96 bytes");
+MV_C_STATIC_ASSERT(offsetof(MvFoundFace, score) == 48, "MvFoundFace.score at 48");
+MV_C_STATIC_ASSERT(offsetof(MvFoundFace, points) == 56, "MvFoundFace.points at 56");
 MV_C_STATIC_ASSERT(sizeof(MvFaceData) == 544, "MvFaceData is 544 bytes");
 MV_C_STATIC_ASSERT(offsetof(MvFaceData, right_eye) == 16, "MvFaceData.right_eye at 16");
 MV_C_STATIC_ASSERT(offsetof(MvFaceData, left_eye) == 24, "MvFaceData.left_eye at 24");
@@ -188,6 +216,13 @@ MORVIK_API int ExtractFacesInfoAngle(const void* bytes, size_t length, void* dat
  * a capacity of 0 is refused (-1), since the caller cannot know the count. */
 MORVIK_API int MvExtractFacesPixels(const MvImage* image, MvFace* faces, size_t* faces_size,
                                     MvFindFaceAlgoType algo);
+/* The faces of an image as MvExtractFacesPixels finds them (largest first,
+ * eyes located, capacity in and count out, 0 refused), each with its
+ * finder's score and points. `finders` is a 32-bit selection: the bits of
+ * MvFindFaceAlgoType, and MV_FIND_YUNET_ALWAYS for the YuNet finder without
+ * any option; any other bit is refused (-1). The eyes of a YuNet face are its points 0 and 1 (no eye
+ * search; from_shape false). Never lets an exception escape: -8 instead. */
+MORVIK_API int MvFindFaces(const MvImage* image, MvFoundFace* faces, size_t* faces_size, uint32_t finders);
 /* Descriptors of faces the caller already knows: processes and writes
  * n = min(count, *data_size) records. A face whose eyes are both (0, 0) has
  * its eyes located first. `faces` is never written. */

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -37,6 +38,11 @@ class MORVIK_API MorvikInfo {
   // pixels of the loaded image. -9 before an image is loaded, -4 without
   // faces (`faces` untouched then).
   int getFaces(std::vector<mv::Face>& faces, size_t max);
+  // The same faces, each with its finder's score and points.
+  int findFaces(std::vector<mv::FoundFace>& faces, size_t max);
+  // Searches with `finder` from now on instead of the chain that the
+  // constructor's selection names (a selection wider than one byte, say).
+  void useFinder(std::shared_ptr<DefaultFindFaceAlgo> finder) { this->finder = std::move(finder); }
 
   // Face data (descriptor, and with FaceDataEx the encoded aligned face).
   int getFacesInfo(std::vector<mv::Face>& faces, std::vector<mv::FaceData>& data);

@@ -45,6 +45,17 @@ struct Face {
   Point left_eye;
 };
 
+// A face as the search found it, with what its finder knew of it beyond the
+// box. The points are those of finders that give them (the YuNet finder):
+// the eye on the image's left, the eye on its right, the nose tip, the mouth
+// corner on the left and the one on the right, in pixels of the image.
+struct FoundFace {
+  Face face;
+  float score;          // the finder's own score of the face (MvFoundFace); NaN when it gives none
+  int32_t point_count;  // 5 when `points` are set, else 0
+  Point points[5];
+};
+
 // One face with its 128-value descriptor.
 struct MORVIK_API FaceData {
   Rectangle rect;
@@ -105,7 +116,16 @@ enum FindFaceAlgoType : uint8_t {
   FindCNN = 0x10,
   FindPico = 0x20,
   FindConfirm = 0x40,
+  // The YuNet finder, first in the chain, when the option "find.yunet" is 1;
+  // with the option at 0 (its default) the bit selects nothing.
+  FindYunet = 0x80,
 };
+
+// Finder selections wider than the byte above, for the entry points that
+// take 32 bits: bits 0x01 to 0x80 mean what they mean in a
+// FindFaceAlgoType, and this bit selects the YuNet finder whatever
+// "find.yunet" says.
+constexpr uint32_t FindYunetAlways = 0x100;
 
 MORVIK_API bool operator==(const FaceData& a, const FaceData& b);
 MORVIK_API bool operator==(const FaceDataEx& a, const FaceDataEx& b);

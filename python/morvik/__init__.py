@@ -30,8 +30,8 @@ from . import _native
 from .collection import Index, cluster
 from .errors import MorvikError, NoFaceError, result_message
 from .faces import (FIND_CNN, FIND_CONFIRM, FIND_DEFAULT, FIND_HAAR, FIND_HOG, FIND_LBP,
-                    FIND_PICO, Description, Face, compare, compare_photos, describe,
-                    distances, find_faces, finder_names, matches)
+                    FIND_PICO, FIND_YUNET, FINDER_NAMES, Description, Face, compare,
+                    compare_photos, describe, distances, find_faces, finder_names, matches)
 from .images import load_image
 from .options import Options, options
 
@@ -39,7 +39,7 @@ __all__ = ["MorvikError", "NoFaceError", "Face", "Description", "find_faces", "d
            "compare", "distances", "matches", "finder_names", "compare_photos", "load_image",
            "options", "Options", "version", "release_models", "result_message",
            "FIND_LBP", "FIND_HAAR", "FIND_HOG", "FIND_CNN", "FIND_PICO", "FIND_CONFIRM",
-           "FIND_DEFAULT", "__version__", "Index", "cluster"]
+           "FIND_YUNET", "FINDER_NAMES", "FIND_DEFAULT", "__version__", "Index", "cluster"]
 
 
 def version() -> Tuple[int, int, int]:

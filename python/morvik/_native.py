@@ -20,6 +20,11 @@ class Face(ctypes.Structure):
                 ("rect", Rectangle), ("right_eye", Point), ("left_eye", Point)]
 
 
+class FoundFace(ctypes.Structure):
+    _fields_ = [("face", Face), ("score", ctypes.c_float), ("point_count", ctypes.c_int32),
+                ("points", Point * 5)]
+
+
 class FaceData(ctypes.Structure):
     _fields_ = [("rect", Rectangle), ("right_eye", Point), ("left_eye", Point),
                 ("vector", ctypes.c_float * DESCRIPTOR_SIZE)]
@@ -37,7 +42,7 @@ class Image(ctypes.Structure):
 
 
 # The layouts are fixed; a mismatch here would corrupt memory, not just fail.
-for _record, _size in ((Point, 8), (Rectangle, 16), (Face, 48), (FaceData, 544),
+for _record, _size in ((Point, 8), (Rectangle, 16), (Face, 48), (FoundFace, 96), (FaceData, 544),
                        (OptionString, 32), (Image, 32)):
     assert ctypes.sizeof(_record) == _size, _record.__name__
 
@@ -112,6 +117,8 @@ def _declare(lib):
                                    ctypes.POINTER(ctypes.c_double)]),
         "MvExtractFacesPixels": (c_int, [ctypes.POINTER(Image), ctypes.POINTER(Face), size_p,
                                          ctypes.c_uint8]),
+        "MvFindFaces": (c_int, [ctypes.POINTER(Image), ctypes.POINTER(FoundFace), size_p,
+                                ctypes.c_uint32]),
         "MvExtractInfoPixels": (c_int, [ctypes.POINTER(Image), ctypes.POINTER(Face), c_size_t,
                                         ctypes.POINTER(FaceData), size_p]),
         "MvDecodeImage": (c_int, [c_void_p, c_size_t, ctypes.POINTER(Image)]),

@@ -200,7 +200,7 @@ def _arguments(argv):
     where = parser.add_mutually_exclusive_group()
     where.add_argument("--workers", type=int, default=2, help="local worker processes (2)")
     where.add_argument("--scheduler", metavar="ADDRESS", help="an existing Dask scheduler")
-    parser.add_argument("--algo", type=int, default=FIND_DEFAULT, help="finder bits (24: hog+cnn)")
+    parser.add_argument("--algo", type=int, default=FIND_DEFAULT, help="finder bits (256: yunet, 24: hog+cnn)")
     parser.add_argument("--max", type=int, default=indexing.MAX_FACES, dest="max_faces")
     parser.add_argument("-o", "--option", action="append", default=[], metavar="KEY=VALUE")
     parser.add_argument("--batch-size", type=int, default=BATCH_SIZE)

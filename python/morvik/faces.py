@@ -21,18 +21,22 @@ from .errors import MorvikError, NoFaceError, check
 from .images import pixels_of, source_name
 from .options import options
 
-# Finder bits, combined with |.
+# Finder bits, combined with | (those of MvFindFaces; FIND_YUNET needs no
+# option).
 FIND_LBP, FIND_HAAR, FIND_HOG, FIND_CNN, FIND_PICO, FIND_CONFIRM = 0x02, 0x04, 0x08, 0x10, 0x20, 0x40
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
-# HOG first, the CNN detector only when HOG finds nothing.
-FIND_DEFAULT = FIND_HOG | FIND_CNN
+FIND_YUNET = 0x100
+# One CNN pass that finds most faces of ordinary photos, each with a score
+# and five points.
+FIND_DEFAULT = FIND_YUNET
+_ALL_FINDERS = 0xFF | FIND_YUNET
 # How describe() aligns a face unless told otherwise ("align.mode"): 1
 # describes it from the finder's box as plain dlib does, which calls more
 # pairs of photos right than the library's own default 0 (README).
 ALIGN_DEFAULT = 1
 
 #: A finder selection: bits (FIND_HOG | FIND_CNN) or the command line's names
-#: joined by '+' or ',' ("hog", "cnn", "hog+cnn", ...; see finder_names()).
+#: joined by '+' or ',' ("yunet", "hog", "cnn", "hog+cnn", ...; see finder_names()).
 Algo = Union[int, str]
 
 
@@ -64,19 +68,28 @@ def finder_bits(algo: Algo) -> int:
     return bits
 
 
+#: {name: bits} of the command line's --algo names, from the library's table.
+FINDER_NAMES = finder_names()
+
+
 @dataclass(frozen=True)
 class Face:
     """A face: rectangle (x, y, w, h) and eye centres (x, y) in image pixels.
 
     left_eye is the eye on the left-hand side of the image. (0, 0) means no
     eye position is known. from_shape tells that the eyes came from the
-    landmark shape rather than the eye detector.
+    landmark shape rather than the eye detector or the finder. score is the
+    finder's own score (YuNet: 0 to 1), None when it gives none; points are
+    the finder's five points (eye on the image's left, eye on its right,
+    nose tip, mouth corner left, mouth corner right), () when it gives none.
     """
     rect: Tuple[int, int, int, int]
     left_eye: Tuple[int, int] = (0, 0)
     right_eye: Tuple[int, int] = (0, 0)
     from_shape: bool = False
     angle: float = 0.0
+    score: float = None
+    points: tuple = ()
 
     @property
     def location(self) -> Tuple[int, int, int, int]:
@@ -98,7 +111,7 @@ class Face:
         left, top = min(max(x, 0), width), min(max(y, 0), height)
         right, bottom = max(min(x + w, width), left), max(min(y + h, height), top)
         return Face((left, top, right - left, bottom - top), self.left_eye, self.right_eye,
-                    self.from_shape, self.angle)
+                    self.from_shape, self.angle, self.score, self.points)
 
 
 @dataclass(frozen=True)
@@ -114,10 +127,14 @@ class Description:
         return np.frombuffer(self.vector, dtype=np.float32).copy()
 
 
-def _from_c(face: _native.Face) -> Face:
+def _from_c(found: _native.FoundFace) -> Face:
+    """A Face from a _native.FoundFace."""
+    face = found.face
+    score = None if math.isnan(found.score) else float(found.score)
+    points = tuple((p.x, p.y) for p in found.points[:found.point_count])
     return Face((face.rect.x, face.rect.y, face.rect.w, face.rect.h),
                 (face.left_eye.x, face.left_eye.y), (face.right_eye.x, face.right_eye.y),
-                bool(face.from_shape), float(face.angle))
+                bool(face.from_shape), float(face.angle), score, points)
 
 
 def _to_c(face: Face) -> _native.Face:
@@ -147,17 +164,18 @@ def _coordinates(values, count, name):
     return numbers
 
 
-def find_in_pixels(pixels: _native.Image, algo: int, max_faces: int) -> List[_native.Face]:
-    """The _native.Face records of a decoded image, largest first."""
-    found = (_native.Face * max_faces)()
+def find_in_pixels(pixels: _native.Image, algo: int, max_faces: int) -> List[_native.FoundFace]:
+    """The _native.FoundFace records of a decoded image, largest first."""
+    found = (_native.FoundFace * max_faces)()
     size = ctypes.c_size_t(max_faces)
-    check(_native.lib.MvExtractFacesPixels(ctypes.byref(pixels), found, ctypes.byref(size), algo))
+    check(_native.lib.MvFindFaces(ctypes.byref(pixels), found, ctypes.byref(size), algo))
     return found[:size.value]
 
 
-def describe_in_pixels(pixels: _native.Image,
-                       c_faces: List[_native.Face]) -> List[_native.FaceData]:
-    """The _native.FaceData records of the given faces, in order."""
+def describe_in_pixels(pixels: _native.Image, c_faces: List[Any]) -> List[_native.FaceData]:
+    """The _native.FaceData records of the given faces (_native.Face or
+    FoundFace records), in order."""
+    c_faces = [f.face if isinstance(f, _native.FoundFace) else f for f in c_faces]
     known = (_native.Face * max(len(c_faces), 1))(*c_faces)
     data = (_native.FaceData * max(len(c_faces), 1))()
     size = ctypes.c_size_t(len(c_faces) or 1)
@@ -170,13 +188,14 @@ def _check_finding(algo: Algo, max_faces: int) -> int:
     bits = finder_bits(algo)
     if not isinstance(max_faces, int) or max_faces < 1:
         raise MorvikError(-1, "max_faces must be a positive integer")
-    if not isinstance(bits, int) or not 0 <= bits <= 255:
-        raise MorvikError(-1, "algo must be finder names or a finder bit set from 0 to 255")
+    if not isinstance(bits, int) or not 0 <= bits <= _ALL_FINDERS:
+        raise MorvikError(-1, "algo must be finder names or a finder bit set from 0 to 0x1FF")
     return bits
 
 
 # What thorough=True sets for the call, as the command line's --thorough.
-_THOROUGH = {"find.all_members": 1, "find.eye_check": 0}
+_THOROUGH = {"find.all_members": 1, "find.eye_check": 0, "yunet.rescale_min": 1600,
+             "yunet.rescale_max": 4096}
 
 
 @contextlib.contextmanager
@@ -234,10 +253,11 @@ def find_faces(image: Any, algo: Algo = FIND_DEFAULT, max_faces: int = 64,
     channels are in `channel_order`: "BGR" (the default, OpenCV's order, as
     cv2.imread and morvik.load_image give them) or "RGB" (PIL's, matplotlib's,
     face_recognition's), in any case. `algo` is finder bits or names
-    ("hog", "cnn", "hog+cnn", ...; default "hog+cnn": the CNN only when HOG
-    finds nothing). thorough=True runs every selected finder at each of its
-    scales and merges their faces, the cascades without the eye check: more
-    small faces, at several times the time. Rectangles may reach past the
+    ("yunet", the default: one CNN pass giving each face a score and five
+    points; "hog", "cnn", "hog+cnn", ...). thorough=True runs YuNet on an
+    enlarged working image and several selected finders at each of their
+    scales, merged, the cascades without the eye check: more small faces, at
+    several times the time. Rectangles may reach past the
     image's edges: see Face.clipped.
     """
     bits = _check_finding(algo, max_faces)
@@ -270,7 +290,8 @@ def describe(image: Any, faces: Optional[Iterable[Face]] = None, algo: Algo = FI
     result = []
     for d, given in zip(data, faces):
         face = Face((d.rect.x, d.rect.y, d.rect.w, d.rect.h), (d.left_eye.x, d.left_eye.y),
-                    (d.right_eye.x, d.right_eye.y), given.from_shape, given.angle)
+                    (d.right_eye.x, d.right_eye.y), given.from_shape, given.angle, given.score,
+                    given.points)
         result.append(Description(face, array.array("f", d.vector)))
     return result
 

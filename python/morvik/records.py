@@ -120,14 +120,18 @@ def _point(p):
     return b'{"x":%d,"y":%d}' % (p.x, p.y)
 
 
-def _face(face, data):
-    """One face; with its _native.FaceData, the descriptor and the rectangle
-    and eyes that the description used."""
+def _face(found, data):
+    """One face (a _native.FoundFace) with its finder's score and points;
+    with its _native.FaceData, the descriptor and the rectangle and eyes that
+    the description used."""
+    face = found.face
     where = data if data is not None else face
     parts = [b'{"rect":', _rect(where.rect), b',"left_eye":', _point(where.left_eye),
              b',"right_eye":', _point(where.right_eye),
              b',"from_shape":', b"true" if face.from_shape else b"false",
-             b',"angle":', shortest(face.angle, "d").encode("ascii")]
+             b',"angle":', shortest(face.angle, "d").encode("ascii"),
+             b',"score":', shortest(found.score, "f").encode("ascii"),
+             b',"points":[', b",".join(_point(p) for p in found.points[:found.point_count]), b"]"]
     if data is not None:
         parts += [b',"descriptor":[',
                   b",".join(shortest(v, "f").encode("ascii") for v in data.vector), b"]"]
@@ -136,7 +140,7 @@ def _face(face, data):
 
 
 def photo_record(photo, faces, data, described_by=None):
-    """{"photo":...,"faces":[...]} from _native.Face and FaceData records;
+    """{"photo":...,"faces":[...]} from _native.FoundFace and FaceData records;
     with described_by = (finder bits, align.mode), the record says how its
     descriptors were made ("finder":24,"align_mode":1 before "faces")."""
     items = [_face(f, data[i] if i < len(data) else None) for i, f in enumerate(faces)]

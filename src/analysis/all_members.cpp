@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 
+#include "analysis/found_face.h"
 #include "face/face_merge.h"
 #include "morvik/config.h"
 
@@ -55,7 +56,8 @@ bool largerFirst(const MergedFace& a, const MergedFace& b) {
 
 }  // namespace
 
-int findWithAllMembers(MorvikInfo& info, DefaultFindFaceAlgo& finder, std::vector<mv::Face>& faces, size_t max) {
+int findWithAllMembers(MorvikInfo& info, DefaultFindFaceAlgo& finder, std::vector<mv::FoundFace>& faces,
+                       size_t max) {
   const std::vector<PreparedParams> scales = finder.getScales(info.image());
   WorkingImages working(info);
   std::vector<const PreparedImage*> image_of(scales.size(), nullptr);
@@ -93,16 +95,13 @@ int findWithAllMembers(MorvikInfo& info, DefaultFindFaceAlgo& finder, std::vecto
   std::stable_sort(kept.begin(), kept.end(), largerFirst);
   if (max != 0 && kept.size() > max) kept.resize(max);
 
-  std::vector<mv::Face> result;
+  std::vector<mv::FoundFace> result;
   result.reserve(kept.size());
   for (const MergedFace& merged_face : kept) {
     const PreparedImage& image = *image_of[merged_face.first.scale];
-    mv::Face face{};
-    face.angle = merged_face.first.found.angle;
-    face.rect = merged_face.first.found.rect;
-    if (face.rect.w < 1 || face.rect.h < 1) return -1;
-    face.from_shape = info.fillEyesInfo(image, face);
-    info.rescaleFaceInfo(image, face);
+    mv::FoundFace face{};
+    const int rc = reportFace(info, image, merged_face.first.found, face);
+    if (rc != 0) return rc;
     result.push_back(face);
   }
   faces.swap(result);

@@ -14,10 +14,11 @@
 
 namespace morvik {
 
-// What MorvikInfo::getFaces returns, from the merged faces of all members:
+// What MorvikInfo::findFaces returns, from the merged faces of all members:
 // up to `max` faces (0: no limit), largest first, with their eyes, in pixels
 // of the loaded image; -4 without faces (`faces` untouched then).
-int findWithAllMembers(MorvikInfo& info, DefaultFindFaceAlgo& finder, std::vector<mv::Face>& faces, size_t max);
+int findWithAllMembers(MorvikInfo& info, DefaultFindFaceAlgo& finder, std::vector<mv::FoundFace>& faces,
+                       size_t max);
 
 }  // namespace morvik
 

@@ -7,6 +7,7 @@
 #include <dlib/image_processing/full_object_detection.h>
 
 #include "analysis/all_members.h"
+#include "analysis/found_face.h"
 #include "check.h"
 #include "engine/parallel.h"
 #include "image/image_size.h"
@@ -83,6 +84,16 @@ bool MorvikInfo::rescaleFaceInfo(const PreparedParams& params, mv::Face& face) {
 }
 
 int MorvikInfo::getFaces(std::vector<mv::Face>& faces, size_t max) {
+  std::vector<mv::FoundFace> found;
+  const int rc = findFaces(found, max);
+  if (rc != 0) return rc;
+  faces.clear();
+  faces.reserve(found.size());
+  for (const mv::FoundFace& f : found) faces.push_back(f.face);
+  return 0;
+}
+
+int MorvikInfo::findFaces(std::vector<mv::FoundFace>& faces, size_t max) {
   if (original.cols == 0) return -9;
   if (!finder) finder = std::make_shared<DefaultFindFaceAlgo>(algo_type);
   if (g_config.find_all_members != 0) return morvik::findWithAllMembers(*this, *finder, faces, max);
@@ -118,13 +129,9 @@ int MorvikInfo::getFaces(std::vector<mv::Face>& faces, size_t max) {
   faces.clear();
   for (const rotrect& found : rfaces) {
     if (max != 0 && faces.size() >= max) break;
-    mv::Face face{};
-    face.from_shape = false;
-    face.angle = found.angle;
-    face.rect = found.rect;
-    if (face.rect.w < 1 || face.rect.h < 1) return -1;
-    face.from_shape = fillEyesInfo(prepared, face);
-    rescaleFaceInfo(prepared, face);
+    mv::FoundFace face{};
+    const int rc = morvik::reportFace(*this, prepared, found, face);
+    if (rc != 0) return rc;
     faces.push_back(face);
   }
   return 0;

@@ -15,6 +15,7 @@ struct FinderName {
 
 // "dlib" is the HOG finder's older name, kept for scripts that use it.
 const FinderName kFinderNames[] = {
+    {"yunet", MV_FIND_YUNET_ALWAYS},
     {"lbp", MV_FIND_LBP},   {"haar", MV_FIND_HAAR}, {"hog", MV_FIND_DLIB},         {"cnn", MV_FIND_CNN},
     {"pico", MV_FIND_PICO}, {"confirm", MV_FIND_CONFIRM}, {"dlib", MV_FIND_DLIB},
 };

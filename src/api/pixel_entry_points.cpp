@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -14,7 +15,9 @@
 #include "api/entry_points.h"
 #include "image/image_decode.h"
 #include "image/image_header.h"
+#include "morvik/findface.h"
 #include "morvik/morvik.h"
+#include "morvik/morvik_info.h"
 // After morvik.h, so that the shared entry points keep their C++ declarations.
 #include "morvik/morvik_c.h"
 
@@ -29,8 +32,20 @@ static_assert(sizeof(MvFaceDataAngle) == sizeof(mv::FaceDataAngle),
               "MvFaceDataAngle mirrors mv::FaceDataAngle");
 static_assert(sizeof(MvOptionString) == sizeof(mv::OptionString),
               "MvOptionString mirrors mv::OptionString");
+static_assert(sizeof(MvFoundFace) == sizeof(mv::FoundFace), "MvFoundFace mirrors mv::FoundFace");
+static_assert(offsetof(MvFoundFace, score) == offsetof(mv::FoundFace, score), "MvFoundFace mirrors mv::FoundFace");
+static_assert(offsetof(MvFoundFace, points) == offsetof(mv::FoundFace, points),
+              "MvFoundFace mirrors mv::FoundFace");
+static_assert(MV_FIND_LBP == mv::FindLBP && MV_FIND_HAAR == mv::FindHaar && MV_FIND_DLIB == mv::FindDlib &&
+                  MV_FIND_CNN == mv::FindCNN && MV_FIND_PICO == mv::FindPico &&
+                  MV_FIND_CONFIRM == mv::FindConfirm && MV_FIND_YUNET == mv::FindYunet &&
+                  MV_FIND_YUNET_ALWAYS == mv::FindYunetAlways,
+              "the C finder bits are the library's");
 
 namespace {
+
+// Every bit a selection of MvFindFaces may hold.
+constexpr uint32_t kKnownFinders = 0xFFu | mv::FindYunetAlways;
 
 int channelsOf(int32_t format) {
   switch (format) {
@@ -101,6 +116,28 @@ MORVIK_API int MvExtractFacesPixels(const MvImage* image, MvFace* faces, size_t*
     if (rc != MV_OK) return rc;
     std::memcpy(faces, found.data(), size * sizeof(mv::Face));
     *faces_size = size;
+    return MV_OK;
+  });
+}
+
+MORVIK_API int MvFindFaces(const MvImage* image, MvFoundFace* faces, size_t* faces_size, uint32_t finders) {
+  if (image == nullptr || morvik::missingOutput(faces, faces_size)) return MV_INVALID_ARGS;
+  if ((finders & ~kKnownFinders) != 0) return MV_INVALID_ARGS;
+  return guarded([&]() -> int {
+    cv::Mat bgr;
+    int rc = toBgr(*image, bgr);
+    if (rc != MV_OK) return rc;
+    FinderSelection selection = FinderSelection::fromByte(static_cast<mv::FindFaceAlgoType>(finders & 0xFFu));
+    selection.bits |= finders & mv::FindYunetAlways;
+    MorvikInfo info(static_cast<mv::FindFaceAlgoType>(finders & 0xFFu));
+    info.useFinder(std::make_shared<DefaultFindFaceAlgo>(selection));
+    rc = info.loadImage(bgr);
+    if (rc != MV_OK) return rc;
+    std::vector<mv::FoundFace> found;
+    rc = info.findFaces(found, *faces_size);
+    if (rc != MV_OK) return rc;
+    std::memcpy(static_cast<void*>(faces), found.data(), found.size() * sizeof(mv::FoundFace));
+    *faces_size = found.size();
     return MV_OK;
   });
 }

@@ -101,11 +101,15 @@ const Key kKeys[] = {
     {"yunet.path", Kind::kString, MV_FIELD(yunet_path)},
     {"align.mode", Kind::kInt, MV_FIELD(align_mode), 0, 1},
     {"describe.jitters", Kind::kInt, MV_FIELD(describe_jitters), 0, 64},
+    {"yunet.score", Kind::kFloat, MV_FIELD(yunet_score)},
+    {"yunet.rescale_min", Kind::kInt, MV_FIELD(yunet_rescale_min), 0, 65536},
+    {"yunet.rescale_max", Kind::kInt, MV_FIELD(yunet_rescale_max), 0, 65536},
+    {"find.yunet", Kind::kInt, MV_FIELD(find_yunet), 0, 1},
 };
 #pragma GCC diagnostic pop
 #undef MV_FIELD
 
-static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 51, "the store holds 51 options");
+static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 55, "the store holds 55 options");
 
 size_t kindSize(Kind kind) {
   switch (kind) {

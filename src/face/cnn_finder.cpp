@@ -9,13 +9,16 @@
 
 namespace morvik {
 
-int keepConfidentFaces(const std::vector<dlib::mmod_rect>& detections, std::vector<cv::Rect>& faces) {
+int keepConfidentFaces(const std::vector<dlib::mmod_rect>& detections, std::vector<cv::Rect>& faces,
+                       std::vector<float>* confidences) {
   const double threshold = g_config.dlib_cnn_confidence;
   faces.clear();
   faces.reserve(detections.size());
+  if (confidences != nullptr) confidences->clear();
   for (const dlib::mmod_rect& d : detections) {
     if (d.ignore || threshold > d.detection_confidence) continue;
     faces.push_back(toCvRect(d.rect));
+    if (confidences != nullptr) confidences->push_back(static_cast<float>(d.detection_confidence));
   }
   return static_cast<int>(faces.size());
 }
@@ -65,6 +68,30 @@ int TCNNFindFaceAlgo<Fn, detect>::findFaces(size_t /*index*/, cv::Mat& image,
   dlib::matrix<dlib::rgb_pixel> rgb;
   cv2dlib(view, rgb);
   return detect(rgb, faces) == 0 ? -4 : 0;
+}
+
+// The full detector's faces with their confidences; the light one only
+// confirms, or runs alone, and reports boxes.
+template <typename Fn, Fn detect>
+int TCNNFindFaceAlgo<Fn, detect>::findDetailedFaces(size_t index, cv::Mat& image, std::vector<rotrect>& faces) {
+  if constexpr (detect != &DlibCNNExtractFaceInfo) {
+    return FindFaceAlgo::findDetailedFaces(index, image, faces);
+  } else {
+    if (image.cols == 0) return -1;
+    // Throws dlib::fatal_error for anything but 8-bit BGR.
+    dlib::cv_image<dlib::bgr_pixel> view(image);
+    dlib::matrix<dlib::rgb_pixel> rgb;
+    cv2dlib(view, rgb);
+    std::vector<cv::Rect> boxes;
+    std::vector<float> confidences;
+    if (DlibCNNExtractScoredFaces(rgb, boxes, confidences) == 0) return -4;
+    faces.assign(boxes.size(), rotrect());
+    for (size_t i = 0; i < boxes.size(); ++i) {
+      faces[i].rect = boxes[i];
+      faces[i].score = confidences[i];
+    }
+    return 0;
+  }
 }
 
 template class TCNNFindFaceAlgo<CnnDetectFn, &DlibCNNExtractFaceInfo>;

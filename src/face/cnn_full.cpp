@@ -6,3 +6,8 @@
 int DlibCNNExtractFaceInfo(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& faces) {
   return morvik::cnn::detectFaces<morvik::cnn::MmodNet<dlib::pyramid_down<6>>>(image, faces);
 }
+
+int DlibCNNExtractScoredFaces(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& faces,
+                              std::vector<float>& confidences) {
+  return morvik::cnn::detectFaces<morvik::cnn::MmodNet<dlib::pyramid_down<6>>>(image, faces, &confidences);
+}

@@ -53,9 +53,11 @@ using MmodNet = dlib::loss_mmod<banded_con<1, 9, 9, 1, 1,
 constexpr long kMinNetInput = 16;
 
 template <typename Net>
-int detectFaces(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& faces) {
+int detectFaces(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& faces,
+                std::vector<float>* confidences = nullptr) {
   if (image.nr() < kMinNetInput || image.nc() < kMinNetInput) {
     faces.clear();
+    if (confidences != nullptr) confidences->clear();
     return 0;
   }
   std::shared_ptr<Net> pnet = cachedModel<Net>([](Net& net) {
@@ -64,7 +66,7 @@ int detectFaces(dlib::matrix<dlib::rgb_pixel>& image, std::vector<cv::Rect>& fac
     return true;
   });
   MV_CHECK(pnet);
-  return keepConfidentFaces((*pnet)(image), faces);
+  return keepConfidentFaces((*pnet)(image), faces, confidences);
 }
 
 }  // namespace cnn

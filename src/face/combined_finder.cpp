@@ -32,9 +32,24 @@ void confirmFaces(FaceConfirmer& confirmer, const cv::Mat& image, std::vector<ro
 
 }  // namespace
 
-DefaultFindFaceAlgo::DefaultFindFaceAlgo(mv::FindFaceAlgoType type) : type_(type) {
+FinderSelection FinderSelection::fromByte(mv::FindFaceAlgoType type) {
+  FinderSelection selection;
+  selection.bits = type;
+  // Bit 0x80 selected nothing before the YuNet finder existed; it still
+  // does unless the option turns it on.
+  if ((type & mv::FindYunet) != 0 && g_config.find_yunet != 0) selection.bits |= mv::FindYunetAlways;
+  return selection;
+}
+
+DefaultFindFaceAlgo::DefaultFindFaceAlgo(mv::FindFaceAlgoType type)
+    : DefaultFindFaceAlgo(FinderSelection::fromByte(type)) {}
+
+DefaultFindFaceAlgo::DefaultFindFaceAlgo(FinderSelection selection)
+    : type_(static_cast<mv::FindFaceAlgoType>(selection.bits & 0xFFu)) {
+  const mv::FindFaceAlgoType type = type_;
+  const bool yunet = selection.has(mv::FindYunetAlways);
   try {
-    if (type == mv::FindConfirm) {
+    if (type == mv::FindConfirm && !yunet) {
       // The light network alone, unconfirmed.
       std::unique_ptr<FindFaceAlgo> light(newCnnFinder(true));
       if (light) {
@@ -45,6 +60,7 @@ DefaultFindFaceAlgo::DefaultFindFaceAlgo(mv::FindFaceAlgoType type) : type_(type
     }
     const bool confirm = (type & mv::FindConfirm) != 0;
     // Members in chain order; a finder that is not available is left out.
+    // The network finders' faces are never confirmed.
     auto add = [&](std::unique_ptr<FindFaceAlgo> finder, const int* width) {
       if (!finder) return;
       std::unique_ptr<FaceConfirmer> confirmer;
@@ -54,6 +70,7 @@ DefaultFindFaceAlgo::DefaultFindFaceAlgo(mv::FindFaceAlgoType type) : type_(type
       finders_.push_back(finder.release());
       if (confirm) confirmers_.push_back(confirmer.release());
     };
+    if (yunet) add(std::make_unique<YunetFindFaceAlgo>(), nullptr);
     if (type & mv::FindPico) add(std::make_unique<PicoFindFaceAlgo>(), &g_config.confirmer_pico);
     if (type & mv::FindLBP) add(std::make_unique<HaarFindFaceAlgo>(true), &g_config.confirmer_lbp);
     if (type & mv::FindHaar) add(std::make_unique<HaarFindFaceAlgo>(false), &g_config.confirmer_haar);
@@ -61,7 +78,7 @@ DefaultFindFaceAlgo::DefaultFindFaceAlgo(mv::FindFaceAlgoType type) : type_(type
     if (type & mv::FindCNN) {
       std::unique_ptr<FindFaceAlgo> cnn(newCnnFinder(false));
       FindFaceAlgo* raw = cnn.get();
-      add(std::move(cnn), nullptr);  // network results are never confirmed
+      add(std::move(cnn), nullptr);
       cnn_ = raw;
     }
   } catch (...) {
@@ -107,14 +124,17 @@ int DefaultFindFaceAlgo::findFaces(size_t index, cv::Mat& image, std::vector<rot
   // scale that nothing answers): nothing found, nothing touched.
   if (algo == nullptr) return -4;
 
-  int rc = algo->findFaces(index, image, faces);
+  // A member that knows more than the boxes says so; the others answer
+  // through the overloads of the finder interface.
+  int rc = algo->findDetailedFaces(index, image, faces);
+  if (rc == -12) rc = algo->findFaces(index, image, faces);
   if (rc == -12) {
     std::vector<cv::Rect> rects;
     rc = algo->findFaces(index, image, rects);
     if (rc == 0) {
       faces.resize(rects.size());
       for (size_t i = 0; i < rects.size(); ++i) {
-        faces[i].angle = 0.0;
+        faces[i] = rotrect();
         faces[i].rect = rects[i];
       }
     }

@@ -29,8 +29,10 @@ inline cv::Rect toCvRect(const dlib::rectangle& r) {
 
 // Replaces `faces` with the MMOD detections that are not ignored and whose
 // confidence reaches "dlib.cnn.confidence", in the network's order, not
-// clipped to the image. Returns their number.
-int keepConfidentFaces(const std::vector<dlib::mmod_rect>& detections, std::vector<cv::Rect>& faces);
+// clipped to the image, and `confidences`, when given, with their
+// confidences. Returns their number.
+int keepConfidentFaces(const std::vector<dlib::mmod_rect>& detections, std::vector<cv::Rect>& faces,
+                       std::vector<float>* confidences = nullptr);
 
 }  // namespace morvik
 

@@ -15,3 +15,5 @@ std::vector<PreparedParams> FindFaceAlgo::getScales(const cv::Mat& image) {
 }
 
 int FindFaceAlgo::findFaces(size_t, cv::Mat&, std::vector<rotrect>&) { return MV_NOT_SUPPORTED; }
+
+int FindFaceAlgo::findDetailedFaces(size_t, cv::Mat&, std::vector<rotrect>&) { return MV_NOT_SUPPORTED; }

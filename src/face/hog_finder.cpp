@@ -29,16 +29,28 @@ bool loadBuiltinFrontalFaces(HogDetector& detector) {
 
 }  // namespace
 
-int DlibFindFaceAlgo::findFaces(size_t /*index*/, cv::Mat& image, std::vector<cv::Rect>& faces) {
+int DlibFindFaceAlgo::findDetailedFaces(size_t /*index*/, cv::Mat& image, std::vector<rotrect>& faces) {
   if (image.cols == 0 || image.cols > morvik::kMaxHogImageWidth) return -1;
   std::shared_ptr<HogDetector> pffd = cachedModel<HogDetector>(
       [](HogDetector& detector) { return loadBuiltinFrontalFaces(detector); });
   MV_CHECK(pffd);
   // Throws dlib::fatal_error for anything but 8-bit BGR.
   dlib::cv_image<dlib::bgr_pixel> view(image);
-  const std::vector<dlib::rectangle> found = morvik::detectHog(*pffd, view, 0.0, morvik::callThreads());
+  const std::vector<dlib::rect_detection> found = morvik::detectHogScored(*pffd, view, 0.0, morvik::callThreads());
   if (found.empty()) return -4;
+  faces.assign(found.size(), rotrect());
+  for (size_t i = 0; i < found.size(); ++i) {
+    faces[i].rect = morvik::toCvRect(found[i].rect);
+    faces[i].score = static_cast<float>(found[i].detection_confidence);
+  }
+  return 0;
+}
+
+int DlibFindFaceAlgo::findFaces(size_t index, cv::Mat& image, std::vector<cv::Rect>& faces) {
+  std::vector<rotrect> found;
+  const int rc = findDetailedFaces(index, image, found);
+  if (rc != 0) return rc;
   faces.resize(found.size());
-  for (size_t i = 0; i < found.size(); ++i) faces[i] = morvik::toCvRect(found[i]);
+  for (size_t i = 0; i < found.size(); ++i) faces[i] = found[i].rect;
   return 0;
 }

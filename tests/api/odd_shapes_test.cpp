@@ -162,6 +162,31 @@ TEST(OddShapesTest, AbsurdScalingOptionsStayWithinTheBound) {
   for (int i = 0; i < 4; ++i) SetOption(keys[i], &saved[i], sizeof saved[i]);
 }
 
+// The YuNet finder (bit 0x80 with "find.yunet" 1) at its own bounds and
+// at the largest enlargement they allow: every working image stays within
+// the bound on working images.
+TEST(OddShapesTest, NetworkFinderEndsWithFaceOrNoFace) {
+  int on = 1, saved_on = 0, saved_min = 0;
+  ASSERT_EQ(GetOption("find.yunet", &saved_on, sizeof saved_on), MV_OK);
+  ASSERT_EQ(GetOption("yunet.rescale_min", &saved_min, sizeof saved_min), MV_OK);
+  ASSERT_EQ(SetOption("find.yunet", &on, sizeof on), MV_OK);
+  for (int enlarge : {saved_min, 65536}) {
+    ASSERT_EQ(SetOption("yunet.rescale_min", &enlarge, sizeof enlarge), MV_OK);
+    for (const Shape& shape : kShapes) {
+      const Outcome outcome = inChild([&] {
+        const cv::Mat image = noise(shape, CV_8UC3);
+        std::vector<mv::Face> faces(8);
+        size_t count = faces.size();
+        return ExtractFaces(&image, faces.data(), &count, mv::FindYunet);
+      });
+      expectFaceOrNone(outcome, describe(shape, 0x80, enlarge == saved_min ? "ExtractFaces, YuNet"
+                                                                            : "ExtractFaces, YuNet enlarged"));
+    }
+  }
+  SetOption("yunet.rescale_min", &saved_min, sizeof saved_min);
+  SetOption("find.yunet", &saved_on, sizeof saved_on);
+}
+
 TEST(OddShapesTest, EncodedStripsEndWithFaceOrNoFace) {
   for (const Shape& shape : kShapes) {
     if (shape.rows == shape.cols) continue;  // the strips only: encoding the square costs seconds

@@ -64,7 +64,7 @@ static void test_version_and_results(void) {
 
 static void test_options(void) {
   size_t count = MvOptionCount();
-  CHECK(count == 51);
+  CHECK(count == 55);
   size_t per_type[5] = {0};
   for (size_t i = 0; i < count; ++i) {
     const char* name = NULL;
@@ -80,7 +80,7 @@ static void test_options(void) {
     if (strcmp(name, "pico.qthreshold") == 0) CHECK(type == MV_OPTION_FLOAT);
     if (strcmp(name, "pico.maxdetections") == 0) CHECK(type == MV_OPTION_INT);
   }
-  CHECK(per_type[MV_OPTION_INT] == 32 && per_type[MV_OPTION_FLOAT] == 8);
+  CHECK(per_type[MV_OPTION_INT] == 35 && per_type[MV_OPTION_FLOAT] == 9);
   CHECK(per_type[MV_OPTION_DOUBLE] == 2 && per_type[MV_OPTION_STRING] == 9);
   const char* name = NULL;
   int type = 0;
@@ -207,6 +207,59 @@ static void test_pixels(const char* testdata) {
   MvReleaseImage(&bgr);
   CHECK(bgr.pixels == NULL && bgr.width == 0);
   MvReleaseImage(NULL);
+  free(bytes);
+}
+
+/* MvFindFaces: the YuNet finder by its wide bit, with scores and points;
+ * the other finders as MvExtractFacesPixels finds them, HOG with its
+ * detection values and no points. */
+static void test_find_faces(const char* testdata) {
+  char path[1024];
+  snprintf(path, sizeof(path), "%s/faces/two_people.jpg", testdata);
+  size_t length = 0;
+  unsigned char* bytes = read_file(path, &length);
+  CHECK(bytes != NULL);
+  if (bytes == NULL) return;
+  MvImage bgr = {0};
+  CHECK_CODE(MvDecodeImage(bytes, length, &bgr), MV_C_OK);
+
+  MvFoundFace found[4];
+  size_t n = 4;
+  CHECK_CODE(MvFindFaces(&bgr, found, &n, MV_FIND_YUNET_ALWAYS), MV_C_OK);
+  CHECK(n == 2);
+  for (size_t i = 0; i < n && i < 4; ++i) {
+    CHECK(found[i].point_count == 5);
+    CHECK(found[i].score > 0.5f && found[i].score <= 1.0f);
+    CHECK(found[i].face.left_eye.x == found[i].points[0].x && found[i].face.left_eye.y == found[i].points[0].y);
+    CHECK(found[i].face.right_eye.x == found[i].points[1].x && found[i].face.right_eye.y == found[i].points[1].y);
+    CHECK(!found[i].face.from_shape);
+  }
+  /* The face records go straight to the descriptor entry points. */
+  float vector[128];
+  CHECK_CODE(MvExtractVectorPixels(&bgr, &found[0].face, vector), MV_C_OK);
+
+  /* Bit 0x80 alone still selects nothing while "find.yunet" is 0. */
+  n = 4;
+  CHECK_CODE(MvFindFaces(&bgr, found, &n, MV_FIND_YUNET), MV_C_NO_FACE);
+  CHECK(n == 4);
+
+  MvFace faces[4];
+  size_t m = 4;
+  CHECK_CODE(MvExtractFacesPixels(&bgr, faces, &m, MV_FIND_DLIB), MV_C_OK);
+  n = 4;
+  CHECK_CODE(MvFindFaces(&bgr, found, &n, MV_FIND_DLIB), MV_C_OK);
+  CHECK(n == m);
+  for (size_t i = 0; i < n && i < m; ++i) {
+    CHECK(found[i].score >= 0.0f && found[i].point_count == 0);
+    CHECK(same_faces(&found[i].face, &faces[i], 1) && found[i].face.from_shape == faces[i].from_shape);
+  }
+
+  size_t zero = 0;
+  CHECK_CODE(MvFindFaces(&bgr, found, &zero, MV_FIND_YUNET_ALWAYS), MV_C_INVALID_ARGS);
+  CHECK_CODE(MvFindFaces(NULL, found, &n, MV_FIND_YUNET_ALWAYS), MV_C_INVALID_ARGS);
+  CHECK_CODE(MvFindFaces(&bgr, NULL, &n, MV_FIND_YUNET_ALWAYS), MV_C_INVALID_ARGS);
+  CHECK_CODE(MvFindFaces(&bgr, found, &n, 0x200u), MV_C_INVALID_ARGS);
+  MvReleaseImage(&bgr);
   free(bytes);
 }
 
@@ -343,6 +396,7 @@ int main(int argc, char** argv) {
   test_version_and_results();
   test_options();
   test_pixels(argv[1]);
+  test_find_faces(argv[1]);
   test_bytes(argv[1]);
   test_collection();
   GlobalFree();

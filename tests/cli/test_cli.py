@@ -43,10 +43,31 @@ class FacesTest(unittest.TestCase):
         self.assertEqual(records[0]["error"]["message"], "Error parse image")
         faces = records[2]["faces"]
         self.assertEqual(len(faces), 2)
-        self.assertEqual(set(faces[0]), {"rect", "left_eye", "right_eye", "from_shape", "angle"})
+        self.assertEqual(set(faces[0]), {"rect", "left_eye", "right_eye", "from_shape", "angle", "score",
+                                         "points"})
+        self.assertGreaterEqual(faces[0]["score"], 0.0)  # HOG's detection value
+        self.assertEqual(faces[0]["points"], [])
         self.assertLess(faces[0]["left_eye"]["x"], faces[0]["right_eye"]["x"])
         self.assertIn("such.jpg: Error parse image (-2): no such file", result.stderr)
         self.assertIn("README.md: Error parse image (-2)", result.stderr)
+
+    def test_yunet_by_default_with_scores_and_points(self):
+        photo = data("faces/2008_002079.jpg")
+        default = run("faces", "--json", photo)
+        named = run("faces", "--algo", "yunet", "--json", photo)
+        self.assertEqual(default.returncode, 0, default.stderr)
+        self.assertEqual(default.stdout, named.stdout)
+        faces = json.loads(default.stdout)["faces"]
+        self.assertGreaterEqual(len(faces), 6)
+        for face in faces:
+            self.assertGreaterEqual(face["score"], 0.5)
+            self.assertEqual(len(face["points"]), 5)
+            self.assertEqual(face["points"][0], face["left_eye"])
+            self.assertEqual(face["points"][1], face["right_eye"])
+        text = run("faces", photo)
+        self.assertIn("  score 0.", text.stdout)
+        # The name and the number of the selection are one.
+        self.assertEqual(run("faces", "--algo", "256", "--json", photo).stdout, default.stdout)
 
     def test_thorough_finds_the_small_faces_the_chain_hides(self):
         photo = data("faces/2008_002079.jpg")
@@ -71,7 +92,7 @@ class FacesTest(unittest.TestCase):
             self.assertEqual(result.returncode, 4)
             self.assertIn("Can't find any face (-4)", result.stderr)
         for args in (["faces"], ["faces", "--max", "0", "x.jpg"], ["faces", "--algo", "eyes", "x.jpg"],
-                     ["faces", "--algo", "300", "x.jpg"], ["faces", "--jsn", "x.jpg"], ["frobnicate"], []):
+                     ["faces", "--algo", "600", "x.jpg"], ["faces", "--jsn", "x.jpg"], ["frobnicate"], []):
             result = run(*args)
             self.assertEqual(result.returncode, 1, args)
             self.assertTrue(result.stderr.strip(), args)
@@ -116,6 +137,11 @@ class CompareAndAnnotateTest(unittest.TestCase):
             self.assertEqual(unknown.returncode, 5)
             self.assertIn("Error encode image (-5)", unknown.stderr)
             self.assertEqual(run("annotate", data("no/such.jpg"), out).returncode, 2)
+            # The default finder's points are drawn too: more changed pixels.
+            network = os.path.join(tmp, "network.png")
+            drawn = run("annotate", data("faces/two_people.jpg"), network)
+            self.assertEqual(drawn.returncode, 0, drawn.stderr)
+            self.assertIn("2 faces drawn", drawn.stdout)
 
 
 class IndexAndSearchTest(unittest.TestCase):
@@ -445,7 +471,7 @@ class OptionsTest(unittest.TestCase):
     def test_list_read_and_set(self):
         listing = run("options")
         self.assertEqual(listing.returncode, 0)
-        self.assertEqual(len(listing.stdout.splitlines()), 51)
+        self.assertEqual(len(listing.stdout.splitlines()), 55)
         self.assertIn("haar.face.scale_factor = 1.1  (float)", listing.stdout)
         self.assertEqual(run("options", "image.rescale_max").stdout, "800\n")
         self.assertEqual(run("-o", "image.format=.jpg", "options", "image.format").stdout, ".jpg\n")

@@ -94,7 +94,7 @@ int writeString(const char* name, const char* text, uint64_t length) {
 TEST_F(ConfigTest, TableHoldsEveryKeyOnceInTableOrder) {
   g_config.load("{}", true);
   const auto& props = g_config.properties();
-  ASSERT_EQ(props.size(), 51u);
+  ASSERT_EQ(props.size(), 55u);
   EXPECT_STREQ(props[0].name, "image.rescale_max");
   EXPECT_STREQ(props[29].name, "dlib.cnnface.rescale_max");
   EXPECT_STREQ(props[30].name, "dlib.cnnface.rescale_min");
@@ -109,7 +109,7 @@ TEST_F(ConfigTest, TableHoldsEveryKeyOnceInTableOrder) {
 
 TEST_F(ConfigTest, EmptySourceLoadsEmptyDocumentWithLogLines) {
   EXPECT_EQ(loadLog("", true), "Loading config from data\nLoaded config from data\n");
-  EXPECT_EQ(g_config.properties().size(), 51u);
+  EXPECT_EQ(g_config.properties().size(), 55u);
 }
 
 TEST_F(ConfigTest, ChangedValuesAreLoggedWithPreviousValue) {
@@ -181,7 +181,7 @@ TEST_F(ConfigTest, FailedExplicitLoadThrowsAndChangesNothing) {
   EXPECT_THROW(g_config.load(R"({"image": {"rescale_max": 900)", true), boost::property_tree::json_parser_error);
   EXPECT_THROW(g_config.load("/nonexistent/config.json", true), boost::property_tree::json_parser_error);
   EXPECT_EQ(g_config.image_rescale_max, 700);
-  EXPECT_EQ(g_config.properties().size(), 51u);
+  EXPECT_EQ(g_config.properties().size(), 55u);
 }
 
 TEST_F(ConfigTest, ReadAndWriteSizesAndCodes) {

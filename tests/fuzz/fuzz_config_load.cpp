@@ -50,7 +50,7 @@ void loadChecked(GCONFIG_MORVIK& store, const std::string& source, bool quiet) {
     // A refused document changes nothing.
     FUZZ_EXPECT(snapshot(store) == before);
   }
-  FUZZ_EXPECT(store.properties().size() == 51);
+  FUZZ_EXPECT(store.properties().size() == 55);
   rewriteAll(store);
 }
 

@@ -1,11 +1,14 @@
 // Raw pixel buffers of any geometry from a host: widths and heights from 1
-// to 20000, every pixel format, padded rows and every finder selection.
+// to 20000, every pixel format, padded rows and every finder selection, the
+// YuNet finder's too (bit 0x80 with "find.yunet" 1, and through MvFindFaces).
 // Whatever the shape, the pixel entry points end in a result code with
 // sound records, within bounded memory and time.
 //
 // Input layout (little-endian): width u16, height u16 (each taken modulo
-// 20000, plus 1), format u8, row padding u8, finder bits u8, call u8, then
-// the bytes the pixels are filled with (repeated; zero when none).
+// 20000, plus 1), format u8, row padding u8, finder bits u8, call u8 (modulo
+// 3: which describing call follows; the next bit: MvFindFaces with the YuNet
+// finder added instead of MvExtractFacesPixels), then the bytes the pixels
+// are filled with (repeated; zero when none).
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +37,8 @@ void configure() {
   FUZZ_EXPECT(setInt("dlib.cnn.rescale_max", 256) == MV_OK);
   FUZZ_EXPECT(setInt("image.max_working_pixels", 262144) == MV_OK);
   FUZZ_EXPECT(setInt("image.max_working_side", 2048) == MV_OK);
+  FUZZ_EXPECT(setInt("find.yunet", 1) == MV_OK);
+  FUZZ_EXPECT(setInt("yunet.rescale_max", 512) == MV_OK);
 }
 
 bool knownCode(int rc) {
@@ -62,6 +67,15 @@ void checkFaces(const MvFace* faces, size_t count, int width, int height) {
   }
 }
 
+// The found faces' own records, after checking what the finder added.
+void checkFound(const MvFoundFace* found, size_t count, MvFace* faces) {
+  for (size_t i = 0; i < count; ++i) {
+    FUZZ_EXPECT(found[i].point_count == 0 || found[i].point_count == 5);
+    FUZZ_EXPECT(std::isnan(found[i].score) || (found[i].score >= 0.0f && found[i].score <= 1.0f));
+    faces[i] = found[i].face;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -79,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t padding = data[5] % 17;
   const auto algo = static_cast<MvFindFaceAlgoType>(data[6]);
   const int call = data[7] % 3;
+  const bool wide = (data[7] / 3) % 2 == 1;
 
   const size_t row = size_t(width) * channelsOf(format);
   const size_t stride = padding == 0 ? 0 : row + padding;
@@ -89,7 +104,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const MvImage image{pixels.data(), width, height, stride, format};
   MvFace faces[4] = {};
   size_t count = 4;
-  const int rc = MvExtractFacesPixels(&image, faces, &count, algo);
+  int rc;
+  if (wide) {
+    MvFoundFace found[4] = {};
+    rc = MvFindFaces(&image, found, &count, algo | MV_FIND_YUNET_ALWAYS);
+    if (rc == MV_OK) checkFound(found, count <= 4 ? count : 4, faces);
+  } else {
+    rc = MvExtractFacesPixels(&image, faces, &count, algo);
+  }
   FUZZ_EXPECT(knownCode(rc));
   if (rc != MV_OK) return 0;
   FUZZ_EXPECT(count >= 1 && count <= 4);

@@ -85,6 +85,32 @@ class FindFacesTest(unittest.TestCase):
         self.assertGreater(len(thorough), len(plain))
         self.assertEqual(morvik.options["find.all_members"], 0)
         self.assertEqual(morvik.options["find.eye_check"], 1)
+        self.assertEqual(morvik.options["yunet.rescale_min"], 0)
+
+    def test_yunet_by_default_with_score_and_points(self):
+        group = photo("faces/2008_002079.jpg")
+        faces = morvik.find_faces(group)
+        self.assertEqual(faces, morvik.find_faces(group, algo="yunet"))
+        self.assertEqual(faces, morvik.find_faces(group, algo=morvik.FIND_YUNET))
+        self.assertGreaterEqual(len(faces), 6)
+        for face in faces:
+            self.assertTrue(0.5 <= face.score <= 1.0, face)
+            self.assertEqual(len(face.points), 5)
+            self.assertEqual(face.points[0], face.left_eye)
+            self.assertEqual(face.points[1], face.right_eye)
+            self.assertFalse(face.from_shape)
+        described = morvik.describe(group, max_faces=2)
+        self.assertEqual([d.face.points for d in described], [f.points for f in faces[:2]])
+        self.assertEqual(described[0].face.left_eye, faces[0].left_eye)
+        # Other finders by name, without points; HOG with its detection
+        # value, the cascades without a score.
+        self.assertEqual(morvik.find_faces(self.image, algo="hog"), self.faces)
+        self.assertGreaterEqual(self.faces[0].score, 0.0)
+        self.assertEqual(self.faces[0].points, ())
+        self.assertIsNone(morvik.find_faces(self.image, algo="lbp")[0].score)
+        for bad in ("eyes", "hog+", 0x200, -1, True):
+            with self.assertRaises(morvik.MorvikError):
+                morvik.find_faces(self.image, algo=bad)
 
     def test_max_faces_keeps_the_largest(self):
         self.assertEqual(morvik.find_faces(self.image, algo=morvik.FIND_HOG, max_faces=1),
@@ -143,7 +169,7 @@ class DescribeTest(unittest.TestCase):
 class OptionsTest(unittest.TestCase):
     def test_lists_every_key_with_its_value(self):
         options = morvik.options
-        self.assertEqual(len(options), 51)
+        self.assertEqual(len(options), 55)
         self.assertIn("image.rescale_max", options)
         self.assertEqual(options.type_of("dlib.chip_padding"), "float")
         self.assertEqual(options.type_of("align.desired_eyes.width"), "double")

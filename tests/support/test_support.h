@@ -9,7 +9,28 @@
 
 #include <opencv2/core.hpp>
 
+#include "morvik/morvik.h"
+
 namespace testing_support {
+
+// Sets a numeric option for the lifetime of the object, then restores it.
+template <typename T>
+class ScopedOption {
+ public:
+  ScopedOption(const char* name, T value) : name_(name) {
+    ok_ = GetOption(name_, &saved_, sizeof saved_) == 0 && SetOption(name_, &value, sizeof value) == 0;
+  }
+  ~ScopedOption() { SetOption(name_, &saved_, sizeof saved_); }
+  ScopedOption(const ScopedOption&) = delete;
+  ScopedOption& operator=(const ScopedOption&) = delete;
+  // Whether the option was read and set.
+  bool ok() const { return ok_; }
+
+ private:
+  const char* name_;
+  T saved_{};
+  bool ok_ = false;
+};
 
 // Path of a file under the shared test photographs.
 std::string testdata(const std::string& relative);

@@ -16,8 +16,8 @@ using Detections = std::vector<std::pair<double, dlib::rectangle>>;
 
 // dlib's merge: all detections in filter order, strongest first, then each
 // one that overlaps none already kept. thresholds[i] is filter i's own.
-std::vector<dlib::rectangle> merge(const HogDetector& detector, const std::vector<Detections>& found,
-                                   const std::vector<double>& thresholds) {
+std::vector<dlib::rect_detection> merge(const HogDetector& detector, const std::vector<Detections>& found,
+                                        const std::vector<double>& thresholds) {
   std::vector<dlib::rect_detection> all;
   for (size_t i = 0; i < found.size(); ++i) {
     for (const auto& d : found[i]) {
@@ -30,11 +30,11 @@ std::vector<dlib::rectangle> merge(const HogDetector& detector, const std::vecto
   }
   if (found.size() > 1) std::sort(all.rbegin(), all.rend());
   const dlib::test_box_overlap& overlaps = detector.get_overlap_tester();
-  std::vector<dlib::rectangle> kept;
+  std::vector<dlib::rect_detection> kept;
   for (const dlib::rect_detection& det : all) {
-    const bool covered =
-        std::any_of(kept.begin(), kept.end(), [&](const dlib::rectangle& r) { return overlaps(r, det.rect); });
-    if (!covered) kept.push_back(det.rect);
+    const bool covered = std::any_of(kept.begin(), kept.end(),
+                                     [&](const dlib::rect_detection& k) { return overlaps(k.rect, det.rect); });
+    if (!covered) kept.push_back(det);
   }
   return kept;
 }
@@ -48,9 +48,9 @@ std::vector<double> ownThresholds(const HogDetector& detector) {
 
 // dlib's scanner, with the filters on several threads: for what the own
 // scan does not cover (cells of one pixel, filters dlib slides whole).
-std::vector<dlib::rectangle> detectWithDlibsScanner(const HogDetector& detector,
-                                                    const dlib::cv_image<dlib::bgr_pixel>& image,
-                                                    double adjust_threshold, int threads) {
+std::vector<dlib::rect_detection> detectWithDlibsScanner(const HogDetector& detector,
+                                                         const dlib::cv_image<dlib::bgr_pixel>& image,
+                                                         double adjust_threshold, int threads) {
   // The detector's own scanner is private and loading changes it; a scanner
   // with the same configuration holds this call's pyramid.
   HogScanner scanner;
@@ -88,6 +88,16 @@ struct LevelScratch {
 
 std::vector<dlib::rectangle> detectHog(const HogDetector& detector, const dlib::cv_image<dlib::bgr_pixel>& image,
                                        double adjust_threshold, int threads) {
+  const std::vector<dlib::rect_detection> found = detectHogScored(detector, image, adjust_threshold, threads);
+  std::vector<dlib::rectangle> rects;
+  rects.reserve(found.size());
+  for (const dlib::rect_detection& d : found) rects.push_back(d.rect);
+  return rects;
+}
+
+std::vector<dlib::rect_detection> detectHogScored(const HogDetector& detector,
+                                                  const dlib::cv_image<dlib::bgr_pixel>& image,
+                                                  double adjust_threshold, int threads) {
   const HogScanner& config = detector.get_scanner();
   const unsigned long num_filters = detector.num_detectors();
   std::vector<HogFilter> filters(num_filters);

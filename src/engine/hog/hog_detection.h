@@ -40,6 +40,13 @@ constexpr long kMaxHogImageWidth = 65536;
 std::vector<dlib::rectangle> detectHog(const HogDetector& detector, const dlib::cv_image<dlib::bgr_pixel>& image,
                                        double adjust_threshold, int threads);
 
+// The same detections with the values dlib's detector gives them with its
+// rect_detection overload (each one's margin over its filter's threshold),
+// in the same order.
+std::vector<dlib::rect_detection> detectHogScored(const HogDetector& detector,
+                                                  const dlib::cv_image<dlib::bgr_pixel>& image,
+                                                  double adjust_threshold, int threads);
+
 }  // namespace morvik
 
 #endif  // MORVIK_HOG_DETECTION_H_

@@ -33,6 +33,15 @@ size_t expectDlibsBoxes(morvik::HogDetector& detector, const cv::Mat& image, con
       EXPECT_EQ(expected, morvik::detectHog(detector, view, adjust, threads))
           << name << ", threshold adjustment " << adjust << ", " << threads << " threads";
     }
+    // With their values: those of dlib's rect_detection overload.
+    std::vector<dlib::rect_detection> scored;
+    detector(view, scored, adjust);
+    const std::vector<dlib::rect_detection> own = morvik::detectHogScored(detector, view, adjust, 2);
+    EXPECT_EQ(own.size(), scored.size()) << name;
+    for (size_t i = 0; i < own.size() && i < scored.size(); ++i) {
+      EXPECT_EQ(own[i].rect, scored[i].rect) << name;
+      EXPECT_NEAR(own[i].detection_confidence, scored[i].detection_confidence, 1e-5) << name;
+    }
   }
   return most;
 }
