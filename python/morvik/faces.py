@@ -11,12 +11,12 @@ import math
 from dataclasses import dataclass, field
 
 from . import _native, _numpy
+from ._codes import FIND_CNN, FIND_CONFIRM, FIND_HAAR, FIND_HOG, FIND_LBP, FIND_PICO
 from .errors import MorvikError, check
 from .images import pixels_of
 from .options import options
 
-# Finder bits, combined with |.
-FIND_LBP, FIND_HAAR, FIND_HOG, FIND_CNN, FIND_PICO, FIND_CONFIRM = 0x02, 0x04, 0x08, 0x10, 0x20, 0x40
+# Finder bits (FIND_LBP ... FIND_CONFIRM, from morvik_c.h) are combined with |.
 # HOG first, the CNN detector only when HOG finds nothing.
 FIND_DEFAULT = FIND_HOG | FIND_CNN
 

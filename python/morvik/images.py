@@ -6,6 +6,7 @@ import ctypes
 import os
 
 from . import _native, _numpy
+from ._codes import MV_PARSE_IMAGE
 from .errors import MorvikError, check
 
 _FORMATS = {
@@ -79,7 +80,7 @@ def decoded(data):
         raise MorvikError(-2, "no bytes")
     image = _native.Image()
     code = _native.lib.MvDecodeImage(bytes(data), len(data), ctypes.byref(image))
-    check(code, "not an image that can be decoded" if code == -2 else "")
+    check(code, "not an image that can be decoded" if code == MV_PARSE_IMAGE else "")
     try:
         yield image
     finally:

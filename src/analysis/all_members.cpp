@@ -7,6 +7,7 @@
 
 #include "face/face_merge.h"
 #include "morvik/config.h"
+#include "morvik/morvik.h"
 
 namespace morvik {
 namespace {
@@ -89,7 +90,7 @@ int findWithAllMembers(MorvikInfo& info, DefaultFindFaceAlgo& finder, std::vecto
     }
     kept.push_back(face);
   }
-  if (kept.empty()) return -4;
+  if (kept.empty()) return MV_NO_FACE;
   std::stable_sort(kept.begin(), kept.end(), largerFirst);
   if (max != 0 && kept.size() > max) kept.resize(max);
 
@@ -100,7 +101,7 @@ int findWithAllMembers(MorvikInfo& info, DefaultFindFaceAlgo& finder, std::vecto
     mv::Face face{};
     face.angle = merged_face.first.found.angle;
     face.rect = merged_face.first.found.rect;
-    if (face.rect.w < 1 || face.rect.h < 1) return -1;
+    if (face.rect.w < 1 || face.rect.h < 1) return MV_INVALID_ARGS;
     face.from_shape = info.fillEyesInfo(image, face);
     info.rescaleFaceInfo(image, face);
     result.push_back(face);

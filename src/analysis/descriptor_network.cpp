@@ -17,6 +17,7 @@
 #include "morvik/global_cache.h"
 #include "analysis/describe_models.h"
 #include "models/model_file.h"
+#include "morvik/morvik.h"
 
 namespace {
 
@@ -41,19 +42,19 @@ std::shared_ptr<MetricNet> metricNet() { return cachedModel<MetricNet>(LoadMetri
 int computeDescriptor(MetricNet& net, const cv::Mat& image, std::vector<float>& vector) {
   // dlib reports a wrong pixel type with a fatal_error, and aborts the
   // process on the second one: refuse such images before dlib sees them.
-  if (image.type() != CV_8UC3 || image.empty()) return -8;
+  if (image.type() != CV_8UC3 || image.empty()) return MV_EXCEPTION;
   const double padding = g_config.dlib_chip_padding;
-  if (!(padding >= 0.0) || !std::isfinite(padding)) return -8;
+  if (!(padding >= 0.0) || !std::isfinite(padding)) return MV_EXCEPTION;
 
   cv_image<bgr_pixel> view(image);
   rectangle whole(0, 0, image.cols, image.rows);
   full_object_detection shape = dlib_get_shape(view, whole);
-  if (shape.num_parts() != 68 && shape.num_parts() != 5) return -8;
+  if (shape.num_parts() != 68 && shape.num_parts() != 5) return MV_EXCEPTION;
 
   std::vector<matrix<rgb_pixel>> chips(1);
   extract_image_chip(view, get_face_chip_details(shape, kChipSize, padding), chips[0]);
   std::vector<matrix<float, 0, 1>> out = net(chips, kBatchSize);
-  if (out.empty()) return -7;
+  if (out.empty()) return MV_CREATE_VECTOR;
   vector.assign(out[0].begin(), out[0].end());
   return 0;
 }
@@ -76,12 +77,12 @@ int DlibExtractFaceVector(const cv::Mat& image, std::vector<float>& vector) {
   try {
     return computeDescriptor(*net, image, vector);
   } catch (...) {
-    return -8;
+    return MV_EXCEPTION;
   }
 }
 
 int DlibCompareVectors(std::vector<float>& a, std::vector<float>& b, double& distance) {
-  if (a.size() != b.size()) return -1;
+  if (a.size() != b.size()) return MV_INVALID_ARGS;
   // Single precision throughout, summed in index order, so that the
   // distance is reproducible bit for bit.
   float sum = 0.0f;
