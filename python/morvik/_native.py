@@ -105,6 +105,11 @@ def _declare(lib):
         "MvOptionCount": (c_size_t, []),
         "MvGetOptionInfo": (c_int, [c_size_t, ctypes.POINTER(ctypes.c_char_p),
                                     ctypes.POINTER(c_int)]),
+        "MvFormatPhotoRecord": (c_int, [ctypes.c_char_p, c_size_t, ctypes.POINTER(Face), c_size_t,
+                                        ctypes.POINTER(FaceData), c_size_t,
+                                        ctypes.POINTER(c_void_p), size_p]),
+        "MvFormatErrorRecord": (c_int, [ctypes.c_char_p, c_size_t, c_int, ctypes.c_char_p,
+                                        c_size_t, ctypes.POINTER(c_void_p), size_p]),
     }
     for name, (restype, argtypes) in prototypes.items():
         function = getattr(lib, name)
@@ -114,3 +119,8 @@ def _declare(lib):
 
 
 lib = _declare(_load())
+
+# The C library's free(), for the buffers the library hands over.
+free = ctypes.CDLL(None).free
+free.argtypes = [ctypes.c_void_p]
+free.restype = None
