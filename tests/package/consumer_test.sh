@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and builds hosts against that copy:
-# with find_package(morvik), with pkg-config, and runs the installed tool and
-# Python package.  Usage: consumer_test.sh BUILD_DIR PYTHON3
+# with find_package(morvik), with pkg-config (a C host, and a C++ host of
+# every installed header with nothing but pkg-config's flags), and runs the
+# installed tool and Python package.  Usage: consumer_test.sh BUILD_DIR PYTHON3
 set -euo pipefail
 build=$1
 python=$2
@@ -17,14 +18,24 @@ export LD_LIBRARY_PATH=$libdir
 cmake -S "$here/consumer" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$scratch/cmake" >/dev/null
 "$scratch/cmake/cmake_consumer"
+"$scratch/cmake/cmake_every_header"
 
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 grep -q "^prefix=$prefix\$" "$libdir/pkgconfig/morvik.pc"
 cc -std=c11 -Wall -Wextra -pedantic -Werror "$here/consumer/consumer.c" -o "$scratch/c_consumer" \
   $(pkg-config --cflags --libs morvik)
 "$scratch/c_consumer"
+for header in $(cd "$prefix/include" && ls morvik/*.h | LC_ALL=C sort); do
+  echo "#include <$header>"
+done > "$scratch/every_header.cpp"
+cat "$here/consumer/every_header.cpp.in" >> "$scratch/every_header.cpp"
+c++ -Wall -Wextra "$scratch/every_header.cpp" -o "$scratch/every_header" $(pkg-config --cflags --libs morvik)
+"$scratch/every_header"
 
 env -u LD_LIBRARY_PATH "$prefix/bin/morvik" version
 site=$(dirname "$(dirname "$(find "$prefix" -path '*dist-packages/morvik/__init__.py' | head -n 1)")")
 PYTHONPATH=$site MORVIK_LIBRARY=$libdir/libmorvik.so.3 \
   "$python" -c 'import morvik; print("python package: morvik %d.%d" % morvik.version()[:2])'
+# The result codes and finder bits come from the file the install wrote from
+# morvik_c.h (without it the import above fails).
+test -s "$site/morvik/_c_header.py"
