@@ -2,11 +2,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <map>
+#include <stdexcept>
 #include <utility>
 
 #include "json.h"
+#include "morvik/collection.h"
 #include "photo_records.h"
 
 namespace cli {
@@ -16,36 +19,12 @@ std::string pointText(const mv::Point& p) {
   return "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")";
 }
 
-void writeRect(Json& json, const mv::Rectangle& r) {
-  json.beginObject().key("x").value(r.x).key("y").value(r.y).key("w").value(r.w).key("h").value(r.h);
-  json.endObject();
-}
-
-void writePoint(Json& json, const mv::Point& p) {
-  json.beginObject().key("x").value(p.x).key("y").value(p.y).endObject();
-}
-
-void writeFace(Json& json, const mv::FoundFace& found, const mv::FaceData* data) {
-  const mv::Face& face = found.face;
-  json.beginObject();
-  json.key("rect");
-  writeRect(json, data ? data->rect : face.rect);
-  json.key("left_eye");
-  writePoint(json, data ? data->left_eye : face.left_eye);
-  json.key("right_eye");
-  writePoint(json, data ? data->right_eye : face.right_eye);
-  json.key("from_shape").value(face.from_shape);
-  json.key("angle").value(face.angle);
-  json.key("score").value(found.score);  // NaN, the finder's "none", is written as null
-  json.key("points").beginArray();
-  for (int i = 0; i < found.point_count; ++i) writePoint(json, found.points[i]);
-  json.endArray();
-  if (data) {
-    json.key("descriptor").beginArray();
-    for (const float v : data->vector) json.value(v);
-    json.endArray();
-  }
-  json.endObject();
+// The record the library wrote, or an exception when it could not.
+std::string takeRecord(int rc, char* text, size_t length) {
+  if (rc != MV_OK) throw std::runtime_error(std::string("cannot write a record: ") + GetResult(rc));
+  std::string record(text, length);
+  std::free(text);
+  return record;
 }
 
 }  // namespace
@@ -107,23 +86,22 @@ bool warnMixedDescriptions(const std::string& where, const std::vector<IndexedFa
 
 std::string photoRecord(const std::string& photo, const std::vector<mv::FoundFace>& faces,
                         const std::vector<mv::FaceData>* data, const DescribedBy* by) {
-  Json json;
-  json.beginObject().key("photo").value(photo);
-  if (by != nullptr) json.key("finder").value(by->finder).key("align_mode").value(by->align_mode);
-  json.key("faces").beginArray();
-  for (size_t i = 0; i < faces.size(); ++i) {
-    writeFace(json, faces[i], data && i < data->size() ? &(*data)[i] : nullptr);
-  }
-  json.endArray().endObject();
-  return json.text();
+  static_assert(sizeof(mv::FoundFace) == sizeof(MvFoundFace), "the C record mirrors the C++ one");
+  char* text = nullptr;
+  size_t length = 0;
+  const int rc = MvFormatPhotoRecord(
+      photo.data(), photo.size(), reinterpret_cast<const MvFoundFace*>(faces.data()), faces.size(),
+      data ? reinterpret_cast<const MvFaceData*>(data->data()) : nullptr, data ? data->size() : 0,
+      by ? by->finder : -1, by ? by->align_mode : -1, &text, &length);
+  return takeRecord(rc, text, length);
 }
 
 std::string errorRecord(const std::string& photo, const Status& status) {
-  Json json;
-  json.beginObject().key("photo").value(photo).key("error").beginObject();
-  json.key("code").value(status.code).key("message").value(GetResult(status.code));
-  json.key("detail").value(status.detail).endObject().endObject();
-  return json.text();
+  char* text = nullptr;
+  size_t length = 0;
+  const int rc = MvFormatErrorRecord(photo.data(), photo.size(), status.code, status.detail.data(),
+                                     status.detail.size(), &text, &length);
+  return takeRecord(rc, text, length);
 }
 
 }  // namespace cli

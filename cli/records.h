@@ -1,6 +1,7 @@
 // How faces, descriptors and failures are shown: as text for people and as
 // JSON records (one line per photo) for programs. `morvik index` writes the
-// same records that `morvik describe --json` prints.
+// same records that `morvik describe --json` prints; the library writes them
+// (MvFormatPhotoRecord), as it does for the Python package.
 #ifndef MORVIK_TOOLS_RECORDS_H_
 #define MORVIK_TOOLS_RECORDS_H_
 

@@ -14,6 +14,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/morvikConfig.cmake
 
 # The prefix is written into the file at install time, so that
 # `cmake --install --prefix DIR` gives a morvik.pc that points into DIR.
+list(TRANSFORM MORVIK_HOST_DEFINITIONS PREPEND "-D" OUTPUT_VARIABLE MORVIK_HOST_CFLAGS)
+string(JOIN " " MORVIK_HOST_CFLAGS ${MORVIK_HOST_CFLAGS})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/morvik.pc.in ${CMAKE_CURRENT_BINARY_DIR}/morvik.pc.in.configured @ONLY)
 install(CODE "
   file(READ \"${CMAKE_CURRENT_BINARY_DIR}/morvik.pc.in.configured\" pc)
@@ -41,7 +43,15 @@ install(CODE "
     set(site lib/python${MORVIK_PYTHON_VERSION}/dist-packages)
   endif()
   file(INSTALL \"${PROJECT_SOURCE_DIR}/python/morvik\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/\${site}\"
-    PATTERN \"__pycache__\" EXCLUDE)
+    PATTERN \"__pycache__\" EXCLUDE PATTERN \"_c_header.py\" EXCLUDE)
+  # The result codes and finder bits, read from morvik_c.h (their definition).
+  set(codes_file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${site}/morvik/_c_header.py\")
+  message(STATUS \"Installing: \${codes_file}\")
+  execute_process(COMMAND \"${MORVIK_PYTHON3}\" \"${PROJECT_SOURCE_DIR}/python/morvik/_header.py\"
+    \"${PROJECT_SOURCE_DIR}/include/morvik/morvik_c.h\" \"\${codes_file}\" RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR \"cannot write \${codes_file}\")
+  endif()
   # The library's version and folder, which the package loads first (a pip
   # install of python/ records them the same way).
   file(READ \"${CMAKE_CURRENT_BINARY_DIR}/build_info.py.configured\" info)
@@ -59,7 +69,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev, libdlib-dev")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

@@ -13,7 +13,7 @@ models=${MORVIK_MODELS:-$repo/../shared/models}
 data=${MORVIK_DATA:-/usr/share/morvik}
 build=${MORVIK_BUILD:-$repo/build}
 
-packages=(build-essential cmake pkg-config ccache libopencv-dev libdlib-dev libboost-dev libfaiss-dev
+packages=(build-essential cmake pkg-config ccache libopencv-dev libdlib-dev libboost-dev libfaiss-dev libxxhash-dev
           libopenblas-dev libgtest-dev libbenchmark-dev opencv-data libdlib-data
           python3 python3-numpy dpkg-dev file
           # the Python package: pip installs into venvs, the Dask indexer

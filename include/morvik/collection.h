@@ -1,3 +1,4 @@
+/* Tier: stable interface (the C/C++ entry points and records hosts build on). */
 /* Collections of faces: a nearest-neighbour index of 128-value descriptors,
  * kept in a file of its own, and the grouping of faces by person.
  *
@@ -33,6 +34,10 @@ extern "C" {
 #define MV_SEARCH_EXACT 1u
 
 typedef struct MvIndex MvIndex;
+/* The records of faces, defined in morvik_c.h. */
+struct MvFace;
+struct MvFoundFace;
+struct MvFaceData;
 
 typedef struct MvNeighbor {
   uint64_t id;     /* the face's position in the order of MvIndexAdd */
@@ -96,6 +101,33 @@ MORVIK_API int MvIndexLoad(const char* path, MvIndex** index);
 /* The digest of the first `length` bytes of a file (UINT64_MAX: all of it);
  * -1 when the file cannot be read or is shorter. */
 MORVIK_API int MvFileDigest(const char* path, uint64_t length, uint64_t* digest);
+
+/* The records of an index of photos, one JSON line per photo as `morvik
+ * index` writes it (without the newline); the Python package writes the same
+ * through these calls. Numbers are written in their shortest round-trip form
+ * (non-finite ones as null) and strings byte for byte, with quotes,
+ * backslashes and control bytes escaped. The record is handed over in
+ * *record, a malloc buffer of *record_length bytes and a NUL that the host
+ * releases with free(). A text pointer may be null only with a length of 0.
+ *
+ * {"photo":...,"faces":[...]}: `faces` are the faces found (an MvFoundFace
+ * array, morvik_c.h, as MvFindFaces gives them) and `data` the descriptions
+ * of the first `data_count` of them; a described face is written with the
+ * description's rectangle and eyes and its 128 values, and a face whose
+ * finder gave a score or points with "score" (null for none) and "points".
+ * `finder` (the finder bits) and `align_mode` (the "align.mode") say how the
+ * descriptors were made: "finder":...,"align_mode":... before "faces"; both
+ * left out when either is negative. Bytes that are not UTF-8 in `photo` are
+ * written as the escapes \udc80 to \udcff (Python's "surrogateescape"), so
+ * that every record is valid JSON and the name's bytes can be recovered. */
+MORVIK_API int MvFormatPhotoRecord(const char* photo, size_t photo_length, const struct MvFoundFace* faces,
+                                   size_t face_count, const struct MvFaceData* data, size_t data_count,
+                                   int64_t finder, int64_t align_mode, char** record,
+                                   size_t* record_length);
+/* {"photo":...,"error":{"code":...,"message":...,"detail":...}}, the message
+ * being GetResult's for `code`. */
+MORVIK_API int MvFormatErrorRecord(const char* photo, size_t photo_length, int code, const char* detail,
+                                   size_t detail_length, char** record, size_t* record_length);
 
 /* Groups the faces of the index by person: dlib's chinese_whispers over the
  * graph joining each face to its nearest faces (32 at most) closer than

@@ -1,3 +1,4 @@
+// Tier: stable interface (the C/C++ entry points and records hosts build on).
 // The process-wide option store. Defaults are built in; config.json, read
 // when the library is loaded, overrides them; GetOption/SetOption read and
 // write single values by key. Users read the fields directly when they need

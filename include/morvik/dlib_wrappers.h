@@ -1,3 +1,4 @@
+// Tier: class interface (for hosts that link the library's classes directly).
 // The library's dlib wrappers: landmarks, descriptors and the CNN finders.
 // This header pulls in dlib's image and matrix headers (not the network
 // templates, which live in one translation unit per network type).

@@ -1,3 +1,4 @@
+// Tier: stable interface (the C/C++ entry points and records hosts build on).
 // Symbol visibility of the library's public interface.
 #ifndef MORVIK_EXPORT_H_
 #define MORVIK_EXPORT_H_

@@ -1,3 +1,4 @@
+// Tier: class interface (for hosts that link the library's classes directly).
 // Face finders: the interface all of them share, the combined finder that
 // chains them, the individual finders and the confirmers.
 #ifndef MORVIK_FINDFACE_H_

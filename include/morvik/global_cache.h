@@ -1,3 +1,4 @@
+// Tier: class interface (for hosts that link the library's classes directly).
 // Per-thread model cache. Every model is loaded once per thread, on first
 // use, under the process-wide lock; GlobalFree drops the calling thread's
 // models through the release functions registered at load time.

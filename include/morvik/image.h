@@ -1,3 +1,4 @@
+// Tier: class interface (for hosts that link the library's classes directly).
 // Image input, the working-size rule, clipping, rotation and alignment.
 #ifndef MORVIK_IMAGE_H_
 #define MORVIK_IMAGE_H_

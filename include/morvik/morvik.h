@@ -1,3 +1,4 @@
+// Tier: stable interface (the C/C++ entry points and records hosts build on).
 // The library's entry points with C linkage.
 //
 // Conventions shared by every entry point:
@@ -36,7 +37,7 @@ static_assert(sizeof(OptionString) == 32, "string options are exchanged as 32 by
 
 extern "C" {
 
-// Result codes.
+// Result codes: the values of morvik_c.h's MV_C_ codes, under C++ names.
 enum {
   MV_OK = 0,
   MV_NO_EYE = 1,

@@ -1,3 +1,4 @@
+/* Tier: stable interface (the C/C++ entry points and records hosts build on). */
 /* The library's interface for C hosts: the records with their fixed layouts,
  * the entry points that take no OpenCV types, and entry points that take raw
  * pixel buffers.
@@ -31,8 +32,12 @@ extern "C" {
 #endif
 
 /* Result codes (MV_C_ names, so that this header can sit beside morvik.h and
- * its MV_ enumeration). */
+ * its MV_ enumeration). These values and the finder bits below are the
+ * definition: morvik.h and morvik/types.h name the same values (checked when
+ * the library is built) and the Python package reads them from this header. */
 #define MV_C_OK 0
+#define MV_C_NO_EYE 1
+#define MV_C_ONE_EYE 2
 #define MV_C_INVALID_ARGS (-1)
 #define MV_C_PARSE_IMAGE (-2)
 #define MV_C_LOAD_CASCADE (-3)
@@ -47,6 +52,7 @@ extern "C" {
 
 /* Face finder selection, a bit set passed as one byte. */
 typedef uint8_t MvFindFaceAlgoType;
+#define MV_FIND_NONE 0x00
 #define MV_FIND_LBP 0x02
 #define MV_FIND_HAAR 0x04
 #define MV_FIND_DLIB 0x08

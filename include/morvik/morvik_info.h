@@ -1,3 +1,4 @@
+// Tier: class interface (for hosts that link the library's classes directly).
 // One analysis of one image: loading, finding faces with their eyes, and
 // aligning and describing faces.
 #ifndef MORVIK_MORVIK_INFO_H_

@@ -1,3 +1,4 @@
+// Tier: class interface (for hosts that link the library's classes directly).
 // The pixel-comparison cascade ("pico") detector: a cascade of binary
 // decision trees whose nodes compare the intensities of two pixels.
 //

@@ -1,3 +1,4 @@
+// Tier: stable interface (the C/C++ entry points and records hosts build on).
 // Public records exchanged with the host. Their layouts are fixed: hosts
 // exchange whole arrays of them by byte copy (x86-64, natural alignment).
 #ifndef MORVIK_TYPES_H_
@@ -107,7 +108,8 @@ struct FaceDataAngle {
   double angle;
 };
 
-// Bit set selecting the face finders; see the finder interface.
+// Bit set selecting the face finders; see the finder interface. The values
+// are morvik_c.h's MV_FIND_ bits.
 enum FindFaceAlgoType : uint8_t {
   FindNone = 0x00,
   FindLBP = 0x02,

@@ -1,7 +1,9 @@
 """A build backend (PEP 517) for the pure-Python morvik package, with only the
 standard library: the wheel holds the package, the metadata of
-pyproject.toml and morvik/_build_info.py, which records the library's
-version and the folder of the installed library the package is for.
+pyproject.toml, morvik/_build_info.py, which records the library's
+version and the folder of the installed library the package is for, and
+morvik/_c_header.py, the result codes and finder bits of the library's
+morvik_c.h beside this folder (an sdist carries the file it was packed with).
 
 That folder is, in order: MORVIK_LIBDIR at build time, the libdir of the
 installed morvik.pc (pkg-config), or /usr/local/lib (the library's default
@@ -14,6 +16,7 @@ installs.
 
 import base64
 import hashlib
+import importlib.util
 import io
 import os
 import re
@@ -105,10 +108,25 @@ def _build_info():
             % (version(), library_folder()))
 
 
+_GENERATED = ("_build_info.py", "_c_header.py")
+
+
+def _c_header():
+    packed = os.path.join(_ROOT, _PACKAGE, "_c_header.py")
+    if os.path.exists(os.path.join(_ROOT, "PKG-INFO")) and os.path.exists(packed):
+        with open(packed, encoding="utf-8") as f:
+            return f.read()
+    spec = importlib.util.spec_from_file_location("morvik_header",
+                                                  os.path.join(_ROOT, _PACKAGE, "_header.py"))
+    header = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(header)
+    return header.module_text(os.path.join(_ROOT, "..", "include", "morvik", "morvik_c.h"))
+
+
 def _package_files():
     base = os.path.join(_ROOT, _PACKAGE)
     for name in sorted(os.listdir(base)):
-        if (name.endswith(".py") or name == "py.typed") and name != "_build_info.py":
+        if (name.endswith(".py") or name == "py.typed") and name not in _GENERATED:
             yield _PACKAGE + "/" + name, os.path.join(base, name)
 
 
@@ -147,6 +165,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
         with open(path, "rb") as f:
             entries.append((name, f.read()))
     entries.append((_PACKAGE + "/_build_info.py", _build_info().encode()))
+    entries.append((_PACKAGE + "/_c_header.py", _c_header().encode()))
     info = _dist_info()
     entries.append((info + "/METADATA", _metadata().encode()))
     entries.append((info + "/WHEEL", ("Wheel-Version: 1.0\nGenerator: morvik_build\n"
@@ -170,8 +189,9 @@ def build_sdist(sdist_directory, config_settings=None):
     with tarfile.open(os.path.join(sdist_directory, name), "w:gz") as sdist:
         for member, path in members:
             sdist.add(path, arcname=base + "/" + member)
-        pkg_info = _metadata().encode()
-        entry = tarfile.TarInfo(base + "/PKG-INFO")
-        entry.size = len(pkg_info)
-        sdist.addfile(entry, io.BytesIO(pkg_info))
+        for member, data in (("PKG-INFO", _metadata().encode()),
+                             (_PACKAGE + "/_c_header.py", _c_header().encode())):
+            entry = tarfile.TarInfo(base + "/" + member)
+            entry.size = len(data)
+            sdist.addfile(entry, io.BytesIO(data))
     return name

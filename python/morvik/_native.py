@@ -133,6 +133,11 @@ def _declare(lib):
         "MvGetLogging": (c_int, []),
         "MvGetOptionInfo": (c_int, [c_size_t, ctypes.POINTER(ctypes.c_char_p),
                                     ctypes.POINTER(c_int)]),
+        "MvFormatPhotoRecord": (c_int, [ctypes.c_char_p, c_size_t, ctypes.POINTER(FoundFace), c_size_t,
+                                        ctypes.POINTER(FaceData), c_size_t, ctypes.c_int64,
+                                        ctypes.c_int64, ctypes.POINTER(c_void_p), size_p]),
+        "MvFormatErrorRecord": (c_int, [ctypes.c_char_p, c_size_t, c_int, ctypes.c_char_p,
+                                        c_size_t, ctypes.POINTER(c_void_p), size_p]),
     }
     for name, (restype, argtypes) in prototypes.items():
         function = getattr(lib, name)
@@ -142,3 +147,8 @@ def _declare(lib):
 
 
 lib = _declare(_load())
+
+# The C library's free(), for the buffers the library hands over.
+free = ctypes.CDLL(None).free
+free.argtypes = [ctypes.c_void_p]
+free.restype = None

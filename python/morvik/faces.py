@@ -17,15 +17,14 @@ from dataclasses import dataclass, field
 from typing import Any, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 from . import _native, _numpy
+from ._codes import FIND_CNN, FIND_CONFIRM, FIND_HAAR, FIND_HOG, FIND_LBP, FIND_PICO, FIND_YUNET
 from .errors import MorvikError, NoFaceError, check
 from .images import pixels_of, source_name
 from .options import options
 
-# Finder bits, combined with | (those of MvFindFaces; FIND_YUNET needs no
-# option).
-FIND_LBP, FIND_HAAR, FIND_HOG, FIND_CNN, FIND_PICO, FIND_CONFIRM = 0x02, 0x04, 0x08, 0x10, 0x20, 0x40
+# Finder bits (FIND_LBP ... FIND_CONFIRM, from morvik_c.h) are combined with |,
+# as MvFindFaces takes them; FIND_YUNET needs no option.
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
-FIND_YUNET = 0x100
 # One CNN pass that finds most faces of ordinary photos, each with a score
 # and five points.
 FIND_DEFAULT = FIND_YUNET

@@ -18,6 +18,7 @@ import os
 from typing import Any, Iterator, Tuple, Union
 
 from . import _files, _native, _numpy
+from ._codes import MV_PARSE_IMAGE
 from .errors import MorvikError, check
 
 _FORMATS = {
@@ -149,8 +150,8 @@ def decoded(data: Union[bytes, bytearray, memoryview]) -> Iterator[_native.Image
         raise MorvikError(-2, "no bytes")
     data = bytes(data)
     image = _native.Image()
-    code = _native.lib.MvDecodeImage(data, len(data), ctypes.byref(image))
-    check(code, _why_not_decoded(data) if code == -2 else "")
+    code = _native.lib.MvDecodeImage(bytes(data), len(data), ctypes.byref(image))
+    check(code, _why_not_decoded(data) if code == MV_PARSE_IMAGE else "")
     try:
         yield image
     finally:

@@ -7,6 +7,7 @@ import os
 import threading
 
 from . import _files, records
+from ._codes import MV_EXCEPTION, MV_NO_FACE
 from .errors import MorvikError
 from .faces import FIND_DEFAULT, describe_in_pixels, find_in_pixels
 from .images import decoded, read_file
@@ -14,7 +15,6 @@ from .options import options as _options
 
 # The command-line tool's default for `index --max`.
 MAX_FACES = 256
-MV_NO_FACE, MV_EXCEPTION = -4, -8
 
 
 class Outcome:

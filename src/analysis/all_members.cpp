@@ -8,6 +8,7 @@
 #include "analysis/found_face.h"
 #include "face/face_merge.h"
 #include "morvik/config.h"
+#include "morvik/morvik.h"
 
 namespace morvik {
 namespace {
@@ -91,7 +92,7 @@ int findWithAllMembers(MorvikInfo& info, DefaultFindFaceAlgo& finder, std::vecto
     }
     kept.push_back(face);
   }
-  if (kept.empty()) return -4;
+  if (kept.empty()) return MV_NO_FACE;
   std::stable_sort(kept.begin(), kept.end(), largerFirst);
   if (max != 0 && kept.size() > max) kept.resize(max);
 

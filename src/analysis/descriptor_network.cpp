@@ -19,6 +19,7 @@
 #include "analysis/box_descriptor.h"
 #include "analysis/describe_models.h"
 #include "models/model_file.h"
+#include "morvik/morvik.h"
 
 namespace {
 
@@ -72,14 +73,14 @@ bool usablePadding(double padding) { return padding >= 0.0 && std::isfinite(padd
 int computeDescriptor(MetricNet& net, const cv::Mat& image, std::vector<float>& vector) {
   // dlib reports a wrong pixel type with a fatal_error, and aborts the
   // process on the second one: refuse such images before dlib sees them.
-  if (image.type() != CV_8UC3 || image.empty()) return -8;
+  if (image.type() != CV_8UC3 || image.empty()) return MV_EXCEPTION;
   const double padding = g_config.dlib_chip_padding;
   if (!usablePadding(padding)) return -8;
 
   cv_image<bgr_pixel> view(image);
   rectangle whole(0, 0, image.cols, image.rows);
   full_object_detection shape = dlib_get_shape(view, whole);
-  if (shape.num_parts() != 68 && shape.num_parts() != 5) return -8;
+  if (shape.num_parts() != 68 && shape.num_parts() != 5) return MV_EXCEPTION;
 
   matrix<rgb_pixel> chip;
   extract_image_chip(view, get_face_chip_details(shape, kChipSize, padding), chip);
@@ -131,7 +132,7 @@ int DlibExtractFaceVector(const cv::Mat& image, std::vector<float>& vector) {
   try {
     return computeDescriptor(*net, image, vector);
   } catch (...) {
-    return -8;
+    return MV_EXCEPTION;
   }
 }
 
@@ -146,7 +147,7 @@ int morvik::describeFaceBox(const cv::Mat& image, const cv::Rect& box, BoxDescri
 }
 
 int DlibCompareVectors(std::vector<float>& a, std::vector<float>& b, double& distance) {
-  if (a.size() != b.size()) return -1;
+  if (a.size() != b.size()) return MV_INVALID_ARGS;
   // Single precision throughout, summed in index order, so that the
   // distance is reproducible bit for bit.
   float sum = 0.0f;

@@ -13,6 +13,7 @@
 #include "morvik/dlib_wrappers.h"
 #include "morvik/image.h"
 #include "morvik/morvik_info.h"
+#include "morvik/morvik.h"
 
 namespace {
 
@@ -91,10 +92,10 @@ int MorvikInfo::fillFaceVector(mv::FaceData& fd, const cv::Mat& faceImage) {
 int MorvikInfo::getFacesInfo(std::vector<mv::Face>& faces, std::vector<mv::FaceData>& data) {
   data.clear();
   if (faces.empty()) return 0;
-  if (original.cols == 0) return -9;
+  if (original.cols == 0) return MV_NO_IMAGE;
   data.reserve(faces.size());
   crops.resize(faces.size());
-  if (!usableFace(faces.front().rect, original)) return -1;
+  if (!usableFace(faces.front().rect, original)) return MV_INVALID_ARGS;
   morvik::loadDescribeModels();
 
   PreparedImage full;
@@ -125,7 +126,7 @@ int MorvikInfo::getFacesInfo(std::vector<mv::Face>& faces, std::vector<mv::FaceD
     rc = fillFaceVector(record, getImage(i));
     if (rc != 0) return rc;
     data.push_back(record);
-    if (i + 1 < faces.size() && !usableFace(faces[i + 1].rect, original)) return -1;
+    if (i + 1 < faces.size() && !usableFace(faces[i + 1].rect, original)) return MV_INVALID_ARGS;
   }
   return 0;
 }

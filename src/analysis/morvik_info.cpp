@@ -15,6 +15,7 @@
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
+#include "morvik/morvik.h"
 
 // Counted so that analyses running on several threads do not also spread
 // their work over helper threads.
@@ -32,7 +33,7 @@ int MorvikInfo::loadImage(const cv::Mat& image) {
 }
 
 int MorvikInfo::loadImage(const void* data, size_t size) {
-  if (data == nullptr) return -1;
+  if (data == nullptr) return MV_INVALID_ARGS;
   cv::Mat decoded;
   const int rc = decodeImage(data, size, decoded);
   if (rc != 0) return rc;
@@ -42,12 +43,12 @@ int MorvikInfo::loadImage(const void* data, size_t size) {
 int MorvikInfo::loadImage(const char* path) {
   image_path = path != nullptr ? path : "";
   std::vector<char> bytes;
-  if (read_file(path, bytes) <= 0 || bytes.empty()) return -2;
+  if (read_file(path, bytes) <= 0 || bytes.empty()) return MV_PARSE_IMAGE;
   return loadImage(bytes.data(), bytes.size());
 }
 
 int MorvikInfo::prepareImage(const PreparedParams& params, PreparedImage& prepared) {
-  if (original.cols == 0) return -1;
+  if (original.cols == 0) return MV_INVALID_ARGS;
   int rc = 0;
   if (params.rescale == 0.0) {
     // At its own size the working image is the loaded one: finders and the
@@ -111,7 +112,7 @@ int MorvikInfo::findFaces(std::vector<mv::FoundFace>& faces, size_t max) {
     }
     finder->findFaces(i, prepared.image, rfaces);
   }
-  if (rfaces.empty()) return -4;
+  if (rfaces.empty()) return MV_NO_FACE;
 
   MV_CHECK(prepared.image.cols != 0);
   // Largest first. Finders that search in parallel report equal-sized faces

@@ -15,7 +15,7 @@ namespace {
 // Decodes the bytes in place (no copy). The decoder takes the length as a
 // 32-bit column count, so longer inputs are refused rather than truncated.
 int decodeBytes(const void* bytes, size_t length, cv::Mat& decoded) {
-  if (length > static_cast<size_t>(INT_MAX)) return -1;
+  if (length > static_cast<size_t>(INT_MAX)) return MV_INVALID_ARGS;
   return morvik::decodeWithinLimit(bytes, length, cv::IMREAD_ANYCOLOR, decoded);
 }
 
@@ -37,7 +37,7 @@ int findFaces(const void* bytes, size_t length, size_t* data_size, mv::FindFaceA
 template <typename Record>
 int findAndDescribe(const void* bytes, size_t length, Record* data, size_t* data_size, mv::FindFaceAlgoType algo,
                     int (*describe)(const cv::Mat*, mv::Face*, size_t, Record*, size_t*)) {
-  if (badArgs(bytes, length, data, data_size)) return -1;
+  if (badArgs(bytes, length, data, data_size)) return MV_INVALID_ARGS;
   const size_t capacity = *data_size;
   cv::Mat decoded;
   std::vector<mv::Face> faces;
@@ -62,7 +62,7 @@ int ExtractFacesInfoEx(const void* bytes, size_t length, mv::FaceDataEx* data, s
 
 int ExtractFacesInfoAngle(const void* bytes, size_t length, void* data, size_t* data_size,
                           mv::FindFaceAlgoType algo) {
-  if (badArgs(bytes, length, data, data_size)) return -1;
+  if (badArgs(bytes, length, data, data_size)) return MV_INVALID_ARGS;
   const size_t capacity = *data_size;
   cv::Mat decoded;
   std::vector<mv::Face> faces;

@@ -42,8 +42,8 @@ bool badArgs(const cv::Mat* image, const mv::Face* faces, const void* data, cons
 extern "C" {
 
 int ExtractInfo(const cv::Mat* image, mv::Face* faces, size_t count, mv::FaceData* data, size_t* data_size) {
-  if (badArgs(image, faces, data, data_size)) return -1;
-  if (count == 0) return -4;
+  if (badArgs(image, faces, data, data_size)) return MV_INVALID_ARGS;
+  if (count == 0) return MV_NO_FACE;
   std::vector<mv::FaceData> out;
   const int rc = describeFaces(image, faces, count, data_size, out);
   if (rc != 0) return rc;
@@ -53,8 +53,8 @@ int ExtractInfo(const cv::Mat* image, mv::Face* faces, size_t count, mv::FaceDat
 }
 
 int ExtractInfoEx(const cv::Mat* image, mv::Face* faces, size_t count, mv::FaceDataEx* data, size_t* data_size) {
-  if (badArgs(image, faces, data, data_size)) return -1;
-  if (count == 0) return -4;
+  if (badArgs(image, faces, data, data_size)) return MV_INVALID_ARGS;
+  if (count == 0) return MV_NO_FACE;
   std::vector<mv::FaceDataEx> out;  // releases its own buffers on every path
   const int rc = describeFaces(image, faces, count, data_size, out);
   if (rc != 0) return rc;
@@ -65,7 +65,7 @@ int ExtractInfoEx(const cv::Mat* image, mv::Face* faces, size_t count, mv::FaceD
 }
 
 int ExtractVector(const cv::Mat* image, mv::Face* face, float* descriptor) {
-  if (face == nullptr || descriptor == nullptr || image == nullptr) return -1;
+  if (face == nullptr || descriptor == nullptr || image == nullptr) return MV_INVALID_ARGS;
   mv::FaceData record{};
   size_t size = 1;
   const int rc = ExtractInfo(image, face, 1, &record, &size);
@@ -78,7 +78,7 @@ int CompareVectors(const float* first, size_t first_size, const float* second, s
                    double* distance) {
   if (first == nullptr || second == nullptr || first_size == 0 || second_size == 0 || first_size != second_size ||
       distance == nullptr)
-    return -1;
+    return MV_INVALID_ARGS;
   *distance = 0.0;
   // Sizes are in bytes; a partial float at the end is ignored.
   std::vector<float> a(first, first + first_size / sizeof(float));

@@ -7,7 +7,7 @@
 #include "morvik/morvik_info.h"
 
 int ExtractFaces(const cv::Mat* image, mv::Face* faces, size_t* faces_size, mv::FindFaceAlgoType algo) {
-  if (faces == nullptr || faces_size == nullptr || image == nullptr) return -1;
+  if (faces == nullptr || faces_size == nullptr || image == nullptr) return MV_INVALID_ARGS;
   MorvikInfo info(algo);
   int rc = info.loadImage(*image);
   if (rc != 0) return rc;

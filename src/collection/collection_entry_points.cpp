@@ -6,16 +6,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "collection/clustering.h"
 #include "collection/face_index.h"
 #include "collection/index_file.h"
+#include "digest/digest.h"
 #include "files/regular_file.h"
-#include "models/model_file.h"
 #include "morvik/collection.h"
 #include "morvik/morvik.h"
 
@@ -50,7 +52,7 @@ int digestFile(const char* path, uint64_t length, uint64_t& value) {
   if (length == std::numeric_limits<uint64_t>::max()) length = size;
   if (length > size) rc = MV_INVALID_ARGS;
   if (rc == MV_OK) {
-    morvik::ModelDigest digest(length);
+    morvik::Digest digest;
     std::vector<char> chunk(1 << 20);
     for (uint64_t left = length; left > 0;) {
       const ssize_t n = ::read(fd, chunk.data(), static_cast<size_t>(std::min<uint64_t>(left, chunk.size())));

@@ -5,23 +5,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include <faiss/Index.h>
 #include <faiss/impl/io.h>
 #include <faiss/index_io.h>
 
+#include "digest/digest.h"
 #include "files/atomic_file.h"
 #include "files/regular_file.h"
-#include "models/model_file.h"
 
 namespace morvik {
 namespace {
 
 constexpr char kMagic[8] = {'M', 'V', 'I', 'N', 'D', 'E', 'X', '\0'};
-constexpr uint32_t kVersion = 1;
+// 2: the digests are XXH3's. Files of version 1 are refused as damaged,
+// which makes their hosts rebuild them.
+constexpr uint32_t kVersion = 2;
 
 struct Header {
   char magic[8];
@@ -40,12 +44,6 @@ struct Header {
   uint64_t header_digest;  // of every byte before it
 };
 static_assert(sizeof(Header) == 144, "the header's layout is fixed");
-
-uint64_t digestOf(const void* data, size_t size) {
-  ModelDigest digest(size);
-  digest.add(static_cast<const char*>(data), size);
-  return digest.value();
-}
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
   throw std::runtime_error(what + ": " + path);
@@ -96,19 +94,19 @@ bool readAll(int fd, void* data, size_t size) {
 
 // FAISS's serialisation straight into the file, digested on the way.
 struct DigestingWriter : faiss::IOWriter {
-  explicit DigestingWriter(int fd) : fd(fd), digest(0) {}
+  explicit DigestingWriter(int fd) : fd(fd) {}
   size_t operator()(const void* ptr, size_t size, size_t nitems) override {
     const size_t bytes = size * nitems;
     if (!ok || !writeAll(fd, ptr, bytes)) {
       ok = false;
       return 0;
     }
-    digest.add(static_cast<const char*>(ptr), bytes);
+    digest.add(ptr, bytes);
     written += bytes;
     return nitems;
   }
   int fd;
-  ModelDigest digest;
+  Digest digest;
   uint64_t written = 0;
   bool ok = true;
 };
@@ -130,7 +128,7 @@ struct BoundedReader : faiss::IOReader {
 
 // The digest of the next `size` bytes of the file.
 bool digestPart(int fd, uint64_t size, uint64_t& value) {
-  ModelDigest digest(0);
+  Digest digest;
   std::vector<char> chunk(1 << 20);
   while (size > 0) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(size, chunk.size()));

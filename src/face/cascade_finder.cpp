@@ -13,13 +13,14 @@
 #include "morvik/config.h"
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"
+#include "morvik/morvik.h"
 
 int HaarFindFaceAlgo::findFaces(size_t, cv::Mat& image, std::vector<cv::Rect>& faces) {
-  if (image.cols == 0) return -1;
+  if (image.cols == 0) return MV_INVALID_ARGS;
   cv::Mat grey;
-  if (morvik::toGrey8(image, grey) != 0) return -1;
+  if (morvik::toGrey8(image, grey) != 0) return MV_INVALID_ARGS;
   const double scale_factor = morvik::cascadeScaleFactor(g_config.haar_face_scale_factor, grey.size());
-  if (scale_factor == 0) return -1;
+  if (scale_factor == 0) return MV_INVALID_ARGS;
 
   // Both models are looked up on every call, whichever this instance uses.
   auto lbp = cachedModel<morvik::CascadeModel>(
@@ -27,13 +28,13 @@ int HaarFindFaceAlgo::findFaces(size_t, cv::Mat& image, std::vector<cv::Rect>& f
   auto haar = cachedModel<morvik::CascadeModel>(
       [](morvik::CascadeModel& c) { return c.load(g_config.haar_face_path_default_alt); });
   morvik::CascadeModel* cascade = lbp_ ? lbp.get() : haar.get();
-  if (cascade == nullptr) return -3;
+  if (cascade == nullptr) return MV_LOAD_CASCADE;
 
   std::vector<cv::Rect> candidates;
   if (!cascade->detect(grey, candidates, scale_factor, g_config.haar_face_min_neighbours,
                        g_config.haar_face_min_face, cv::Size(image.cols, image.rows)))
-    return -1;
-  if (candidates.empty()) return -4;
+    return MV_INVALID_ARGS;
+  if (candidates.empty()) return MV_NO_FACE;
 
   faces.clear();
   faces.reserve(candidates.size());

@@ -6,6 +6,7 @@
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/image.h"
+#include "morvik/morvik.h"
 
 namespace morvik {
 
@@ -62,7 +63,7 @@ std::vector<PreparedParams> TCNNFindFaceAlgo<Fn, detect>::getScales(const cv::Ma
 template <typename Fn, Fn detect>
 int TCNNFindFaceAlgo<Fn, detect>::findFaces(size_t /*index*/, cv::Mat& image,
                                             std::vector<cv::Rect>& faces) {
-  if (image.cols == 0) return -1;
+  if (image.cols == 0) return MV_INVALID_ARGS;
   // Throws dlib::fatal_error for anything but 8-bit BGR.
   dlib::cv_image<dlib::bgr_pixel> view(image);
   dlib::matrix<dlib::rgb_pixel> rgb;

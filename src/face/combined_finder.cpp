@@ -8,6 +8,7 @@
 #include "face/confirmation.h"
 #include "morvik/config.h"
 #include "morvik/findface.h"
+#include "morvik/morvik.h"
 
 namespace {
 
@@ -116,13 +117,13 @@ FindFaceAlgo* DefaultFindFaceAlgo::memberFor(size_t index) const {
   return index < finders_.size() ? finders_[index] : cnn_;
 }
 
-int DefaultFindFaceAlgo::findFaces(size_t, cv::Mat&, std::vector<cv::Rect>&) { return -12; }
+int DefaultFindFaceAlgo::findFaces(size_t, cv::Mat&, std::vector<cv::Rect>&) { return MV_NOT_SUPPORTED; }
 
 int DefaultFindFaceAlgo::findFaces(size_t index, cv::Mat& image, std::vector<rotrect>& faces) {
   FindFaceAlgo* algo = memberFor(index);
   // No member owns this scale (the light network alone offers a second
   // scale that nothing answers): nothing found, nothing touched.
-  if (algo == nullptr) return -4;
+  if (algo == nullptr) return MV_NO_FACE;
 
   // A member that knows more than the boxes says so; the others answer
   // through the overloads of the finder interface.

@@ -11,6 +11,7 @@
 #include "image/image_size.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/findface.h"
+#include "morvik/morvik.h"
 
 FaceConfirmer::~FaceConfirmer() = default;
 
@@ -53,7 +54,7 @@ bool confirmInContext(FaceConfirmer& confirmer, const cv::Mat& image, cv::Rect& 
 
 int CnnLightConfirmer::confirmFace(const cv::Rect& face, const cv::Mat& crop, cv::Rect& result) {
   // A negative width would turn into a negative scale factor.
-  if (face.width <= 0 || crop.cols == 0) return -1;
+  if (face.width <= 0 || crop.cols == 0) return MV_INVALID_ARGS;
 
   // A tiny candidate asks for a large enlargement; the crop is never made
   // larger than any working image may be.
@@ -61,13 +62,13 @@ int CnnLightConfirmer::confirmFace(const cv::Rect& face, const cv::Mat& crop, cv
   if (c != 0.0) c = morvik::boundedFactor(crop.size(), c);
   cv::Mat scaled = crop;
   if (c != 0.0) cv::resize(crop, scaled, cv::Size(), c, c, cv::INTER_CUBIC);
-  if (scaled.cols == 0) return -4;
+  if (scaled.cols == 0) return MV_NO_FACE;
 
   dlib::cv_image<dlib::bgr_pixel> view(scaled);
   dlib::matrix<dlib::rgb_pixel> rgb;
   cv2dlib(view, rgb);
   std::vector<cv::Rect> detections;
-  if (DlibCNNLightExtractFaceInfo(rgb, detections) == 0) return -4;
+  if (DlibCNNLightExtractFaceInfo(rgb, detections) == 0) return MV_NO_FACE;
 
   cv::Point target = centreOf(face);
   if (c != 0.0) target = cv::Point(morvik::saturateToInt(target.x * c), morvik::saturateToInt(target.y * c));

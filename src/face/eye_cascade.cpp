@@ -12,6 +12,7 @@
 #include "morvik/config.h"
 #include "morvik/global_cache.h"
 #include "morvik/image.h"
+#include "morvik/morvik.h"
 
 namespace {
 
@@ -52,12 +53,12 @@ std::vector<cv::Rect> inEyeBand(const std::vector<cv::Rect>& found, int height) 
 }  // namespace
 
 int HaarExtractEyesInfo(cv::Mat& face, mv::Point* left, mv::Point* right) {
-  if (face.cols == 0 || left == nullptr || right == nullptr) return -1;
+  if (face.cols == 0 || left == nullptr || right == nullptr) return MV_INVALID_ARGS;
   cv::Mat grey;
-  if (morvik::toGrey8(face, grey) != 0) return -1;
+  if (morvik::toGrey8(face, grey) != 0) return MV_INVALID_ARGS;
   // Checked before any work; the factor itself is taken for the searched
   // size below.
-  if (morvik::cascadeScaleFactor(g_config.haar_eye_scale_factor, grey.size()) == 0) return -1;
+  if (morvik::cascadeScaleFactor(g_config.haar_eye_scale_factor, grey.size()) == 0) return MV_INVALID_ARGS;
 
   PreparedParams params;
   int rc = getImagePrepareParams(grey, g_config.haar_eye_rescale_min, g_config.haar_eye_rescale_max, params);
@@ -72,13 +73,13 @@ int HaarExtractEyesInfo(cv::Mat& face, mv::Point* left, mv::Point* right) {
   // detections, several times faster); cv::CascadeClassifier for any other.
   auto cascade = cachedModel<morvik::CascadeModel>(
       [](morvik::CascadeModel& c) { return c.load(g_config.haar_eye_path_default); });
-  if (!cascade) return -3;
+  if (!cascade) return MV_LOAD_CASCADE;
 
   std::vector<cv::Rect> found;
   const double scale_factor = morvik::cascadeScaleFactor(g_config.haar_eye_scale_factor, search.size());
-  if (scale_factor == 0) return -1;
+  if (scale_factor == 0) return MV_INVALID_ARGS;
   if (!cascade->detect(search, found, scale_factor, g_config.haar_eye_min_neighbours, cv::Size(), cv::Size()))
-    return -1;
+    return MV_INVALID_ARGS;
   if (found.empty()) return 1;
   if (found.size() == 1) return oneEye(found[0], params.rescale, left, right);
 

@@ -13,6 +13,7 @@
 #include "morvik/findface.h"
 #include "morvik/global_cache.h"
 #include "engine/parallel.h"
+#include "morvik/morvik.h"
 
 namespace {
 

@@ -24,6 +24,9 @@
 
 namespace {
 
+// run_cascade's answer for a window that is no object, or that the cascade
+// cannot be placed on (pico.h).
+constexpr int kNotAnObject = -1;
 constexpr size_t kHeaderSize = 16;
 // Depths beyond this would make a single tree larger than any sane file and
 // the node index arithmetic meaningless.
@@ -87,7 +90,7 @@ int evaluateCascade(const Cascade& cascade, float* q, const Probe& lessOrEqual) 
     threshold = readFloat(lut + 4 * leaves);
     if (sum <= threshold) {
       *q = sum;
-      return -1;
+      return kNotAnObject;
     }
   }
   *q = sum - threshold;
@@ -107,13 +110,13 @@ bool validPicoCascade(const std::vector<char>& bytes) {
 
 int run_cascade(const void* cascade, float* q, int r, int c, int s, const uint8_t* pixels, int nrows,
                 int ncols, int ldim) {
-  if (s < 0) return -1;
+  if (s < 0) return kNotAnObject;
   const int64_t R = int64_t{256} * r;
   const int64_t C = int64_t{256} * c;
   const int64_t half = int64_t{128} * s;
   if ((R + half) / 256 >= nrows || (R - half) / 256 < 0 || (C + half) / 256 >= ncols ||
       (C - half) / 256 < 0) {
-    return -1;
+    return kNotAnObject;
   }
   const Cascade view(cascade);
   if (R - half >= 0 && C - half >= 0 && R + half <= INT32_MAX && C + half <= INT32_MAX) {
@@ -135,7 +138,7 @@ int run_cascade(const void* cascade, float* q, int r, int c, int s, const uint8_
 
 int run_rotated_cascade(const void* cascade, float* q, int r, int c, int s, float angle,
                         const uint8_t* pixels, int nrows, int ncols, int ldim) {
-  if (s < 0 || !(angle >= 0.0f && angle <= 1.0f)) return -1;
+  if (s < 0 || !(angle >= 0.0f && angle <= 1.0f)) return kNotAnObject;
   const int k = static_cast<int>(angle * 32);
   const int64_t qsin = int64_t{s} * kSine[k];
   const int64_t qcos = int64_t{s} * kCosine[k];
@@ -145,7 +148,7 @@ int run_rotated_cascade(const void* cascade, float* q, int r, int c, int s, floa
   const int64_t reach = int64_t{46341} * s;
   if ((R + reach) / 65536 >= nrows || (R - reach) / 65536 < 0 || (C + reach) / 65536 >= ncols ||
       (C - reach) / 65536 < 0) {
-    return -1;
+    return kNotAnObject;
   }
   const Cascade view(cascade);
   return evaluateCascade(view, q, [=](int r1, int c1, int r2, int c2) {

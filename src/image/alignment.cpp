@@ -12,6 +12,7 @@
 #include "morvik/image.h"
 #include "image/image_size.h"
 #include "image/region_warp.h"
+#include "morvik/morvik.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ bool faceRotation(double angle, const mv::Rectangle& faceRect, cv::Mat& rotation
 
 int rotateImage(double angle, const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye,
                 mv::Point* right_eye, cv::Mat& rotated, cv::Mat& rotation) {
-  if (faceRect == nullptr) return -1;
+  if (faceRect == nullptr) return MV_INVALID_ARGS;
   if (std::abs(angle) <= kMaxUnrotatedAngle) {
     if (image.cols > 0 && &image != &rotated) rotated = image;
     return 0;
@@ -72,7 +73,7 @@ int rotateImage(double angle, const cv::Mat& image, mv::Rectangle* faceRect, mv:
   // A host may call this directly: an empty face box or an angle that is
   // not a number is refused rather than stopping the process.
   cv::Rect box;
-  if (!faceRotation(angle, *faceRect, rotation, box)) return -1;
+  if (!faceRotation(angle, *faceRect, rotation, box)) return MV_INVALID_ARGS;
   if (image.cols > 0)
     cv::warpAffine(image, rotated, rotation, image.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
                    cv::Scalar::all(0));
@@ -140,10 +141,10 @@ int cropFace(cv::Mat& working, const Load& load, mv::Rectangle* faceRect, cv::Ma
   cv::Rect r = *faceRect;
   correctBorders(r, working);
   // A face wholly outside the image leaves nothing to cut.
-  if (!coversImage(r, working)) return -1;
+  if (!coversImage(r, working)) return MV_INVALID_ARGS;
   if (optimal && refit(r)) {
     correctBorders(r, working);
-    if (!coversImage(r, working)) return -1;
+    if (!coversImage(r, working)) return MV_INVALID_ARGS;
   }
   load(r);
   cropped = working(r);
@@ -155,10 +156,10 @@ int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv
           cv::Mat& cropped, bool optimal, PartialRefit refit) {
   if (image.cols == 0 || faceRect == nullptr || left_eye == nullptr || right_eye == nullptr) return -1;
   // An empty face cannot be rotated or cropped.
-  if (faceRect->w < 1 || faceRect->h < 1) return -1;
+  if (faceRect->w < 1 || faceRect->h < 1) return MV_INVALID_ARGS;
   // The landmark fit views the image as 8-bit BGR; anything else would make
   // dlib raise a fatal error.
-  if (optimal && image.type() != CV_8UC3) return -1;
+  if (optimal && image.type() != CV_8UC3) return MV_INVALID_ARGS;
 
   const bool level = left_eye->x == right_eye->x && left_eye->y == right_eye->y;
   const double angle = level ? 0.0 : eyeLineAngle(*left_eye, *right_eye);
@@ -171,7 +172,7 @@ int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv
                     [&](cv::Rect& r) { return DlibUpdateOptimalFaceRect(working, r); });
   }
   cv::Rect box;
-  if (!faceRotation(angle, *faceRect, rotation, box)) return -1;
+  if (!faceRotation(angle, *faceRect, rotation, box)) return MV_INVALID_ARGS;
   rotateEyes(rotation, left_eye, right_eye);
   *faceRect = box;
   PartlyRotated rotated(image, rotation);

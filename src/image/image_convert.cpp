@@ -1,14 +1,15 @@
 #include "image/image_convert.h"
+#include "morvik/morvik.h"
 
 #include <opencv2/imgproc.hpp>
 
 namespace morvik {
 
 int checkImage8(const cv::Mat& image) {
-  if (image.empty() || image.cols == 0 || image.rows == 0) return -9;
-  if (image.depth() != CV_8U) return -2;
+  if (image.empty() || image.cols == 0 || image.rows == 0) return MV_NO_IMAGE;
+  if (image.depth() != CV_8U) return MV_PARSE_IMAGE;
   const int channels = image.channels();
-  if (channels != 1 && channels != 3 && channels != 4) return -2;
+  if (channels != 1 && channels != 3 && channels != 4) return MV_PARSE_IMAGE;
   return 0;
 }
 

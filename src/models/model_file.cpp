@@ -49,62 +49,12 @@ dlib::serialization_error modelFileError(const dlib::serialization_error& e, con
   return dlib::serialization_error(text);
 }
 
-namespace {
-
-constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-
-}  // namespace
-
-ModelDigest::ModelDigest(uint64_t size) {
-  for (size_t lane = 0; lane < kLanes; ++lane) h_[lane] = (size + lane) * kMultiplier;
-}
-
-void ModelDigest::step(const char* block) {
-  for (size_t lane = 0; lane < kLanes; ++lane) {
-    uint64_t word;
-    std::memcpy(&word, block + 8 * lane, 8);
-    h_[lane] = (h_[lane] ^ word) * kMultiplier;
-    h_[lane] ^= h_[lane] >> 29;
-  }
-}
-
-void ModelDigest::add(const char* data, size_t size) {
-  if (size == 0) return;  // data may then be null
-  if (carried_ > 0) {
-    const size_t take = std::min(sizeof carry_ - carried_, size);
-    std::memcpy(carry_ + carried_, data, take);
-    carried_ += take;
-    data += take;
-    size -= take;
-    if (carried_ < sizeof carry_) return;
-    step(carry_);
-    carried_ = 0;
-  }
-  for (; size >= sizeof carry_; data += sizeof carry_, size -= sizeof carry_) step(data);
-  std::memcpy(carry_, data, size);
-  carried_ = size;
-}
-
-uint64_t ModelDigest::value() const {
-  uint64_t h = 0;
-  for (size_t lane = 0; lane < kLanes; ++lane) h = (h ^ h_[lane]) * kMultiplier;
-  for (size_t i = 0; i < carried_; ++i) h = (h ^ static_cast<unsigned char>(carry_[i])) * kMultiplier;
-  return h ^ (h >> 32);
-}
-
-uint64_t modelDigest(const ModelBytes& bytes) {
-  ModelDigest digest(bytes.size());
-  digest.add(bytes.data(), bytes.size());
-  return digest.value();
-}
-
-ModelFileSource::ModelFileSource(const std::string& path) : digest_(0) {
+ModelFileSource::ModelFileSource(const std::string& path) {
   const dlib::serialization_error unreadable("Unable to open " + path + " for reading.");
   uint64_t size = 0;
   fd_ = openRegularFile(path.c_str(), &size);
   if (fd_ < 0) throw unreadable;
   size_ = static_cast<size_t>(size);
-  digest_ = ModelDigest(size_);
 }
 
 ModelFileSource::~ModelFileSource() { ::close(fd_); }

@@ -28,6 +28,7 @@
 
 #include <dlib/serialize.h>
 
+#include "digest/digest.h"
 #include "models/landmark_model_reader.h"
 #include "models/model_memory.h"
 
@@ -35,33 +36,13 @@ namespace morvik {
 
 using ModelBytes = std::vector<char, ModelBytesAllocator<char>>;
 
-// The bytes of a model file, and their digest (ModelDigest) when asked;
+// The bytes of a model file, and their digest (digest/digest.h) when asked;
 // throws dlib::serialization_error when it is not a regular file that can
 // be read.
 ModelBytes readModelFile(const std::string& path, uint64_t* digest = nullptr);
 
 // dlib's error for a model that could not be parsed, naming the file.
 dlib::serialization_error modelFileError(const dlib::serialization_error& e, const std::string& path);
-
-// A 64-bit digest of a model file's bytes and length, fed a piece at a
-// time. Four independent lanes of eight bytes a step keep the multiplier
-// busy: about 5 ms for the 100 MB landmark model.
-class ModelDigest {
- public:
-  explicit ModelDigest(uint64_t size);
-  void add(const char* data, size_t size);
-  uint64_t value() const;
-
- private:
-  static constexpr size_t kLanes = 4;
-  void step(const char* block);
-
-  uint64_t h_[kLanes];
-  char carry_[8 * kLanes];  // bytes short of a whole step
-  size_t carried_ = 0;
-};
-
-uint64_t modelDigest(const ModelBytes& bytes);
 
 // A model file read a chunk at a time, each chunk added to its digest;
 // throws dlib::serialization_error when it is not a regular file that can
@@ -75,7 +56,7 @@ class ModelFileSource : public ByteSource {
 
   size_t size() const { return size_; }  // when opened
   size_t read(char* into, size_t size) override;
-  // Of the bytes read so far, with the length at opening.
+  // Of the bytes read so far.
   uint64_t digest() const { return digest_.value(); }
   // Reads what is left of the file and returns the digest of all of it.
   uint64_t digestToEnd();
@@ -84,7 +65,7 @@ class ModelFileSource : public ByteSource {
   int fd_ = -1;
   size_t size_ = 0;
   size_t read_ = 0;
-  ModelDigest digest_;
+  Digest digest_;
 };
 
 // The digest of a model file, read without holding it in memory.

@@ -99,13 +99,13 @@ bool lbpFeatureFits(const cv::FileNode& feature, cv::Size window) {
   return inside(x, y, int64_t{x} + 3 * int64_t{w}, int64_t{y} + 3 * int64_t{h}, window);
 }
 
-// The number of features, or -1 when one does not fit the window.
+// The number of features, or 0 when one does not fit the window.
 int64_t featuresFitting(const cv::FileNode& root, const Layout& layout) {
   const cv::FileNode features = root["features"];
-  if (!features.isSeq() || features.size() == 0) return -1;
+  if (!features.isSeq() || features.size() == 0) return 0;
   for (cv::FileNodeIterator f = features.begin(); f != features.end(); ++f) {
     const bool fits = layout.lbp ? lbpFeatureFits(*f, layout.window) : haarFeatureFits(*f, layout.window);
-    if (!fits) return -1;
+    if (!fits) return 0;
   }
   return static_cast<int64_t>(features.size());
 }

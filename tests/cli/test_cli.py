@@ -467,6 +467,31 @@ class UntrustedFilesTest(unittest.TestCase):
                 self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
 
 
+class FormerIndexTest(unittest.TestCase):
+    """Index files of an earlier version (tests/collection/data, written by
+    the tool before the index file's digests became XXH3's)."""
+
+    def test_an_index_of_the_former_version_is_rebuilt(self):
+        former = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                              "collection", "data", "index_v1.jsonl")
+        with tempfile.TemporaryDirectory() as tmp:
+            jsonl = os.path.join(tmp, "index_v1.jsonl")
+            for suffix in ("", ".mvx"):
+                with open(former + suffix, "rb") as source, open(jsonl + suffix, "wb") as copy:
+                    copy.write(source.read())
+            found = run("--verbose", "search", "--algo", "hog", jsonl, data("people/obama/obama2.jpg"), "--top", "2")
+            self.assertEqual(found.returncode, 0, found.stderr)
+            self.assertIn("damaged index file: rebuilt from the JSON lines", found.stderr)
+            lines = found.stdout.splitlines()
+            self.assertIn("against 5 faces of 7 photos", lines[0])
+            self.assertIn("photos/obama/obama2.jpg", lines[1])
+            with open(jsonl + ".mvx", "rb") as f:
+                self.assertNotEqual(f.read(12)[8], 1)  # written anew, in the current version
+            again = run("search", "--algo", "hog", jsonl, data("people/obama/obama2.jpg"), "--top", "2")
+            self.assertNotIn("rebuilt", again.stderr)
+            self.assertEqual(again.stdout, found.stdout)
+
+
 class OptionsTest(unittest.TestCase):
     def test_list_read_and_set(self):
         listing = run("options")

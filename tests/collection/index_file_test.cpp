@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <xxhash.h>
 
 #include "collection/synthetic_descriptors.h"
 #include "morvik/collection.h"
@@ -190,6 +191,34 @@ TEST(FileDigest, CoversTheBytesAsked) {
   EXPECT_EQ(MvFileDigest(path.c_str(), 6, &again), MV_INVALID_ARGS);
   EXPECT_EQ(MvFileDigest("/no/such/file", UINT64_MAX, &again), MV_INVALID_ARGS);
   std::remove(path.c_str());
+}
+
+// MvFileDigest is XXH3 (64 bits, seed 0) of the bytes, as `xxhsum -H3` gives it.
+TEST(FileDigest, IsXxh3OfTheBytes) {
+  const std::string path = scratchPath("xxh3.bin");
+  std::vector<char> bytes((size_t{1} << 20) * 3 + 77);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + i / 977);
+  writeBytes(path, bytes);
+  uint64_t digest = 0;
+  for (size_t length : {size_t{0}, size_t{1}, size_t{240}, size_t{1} << 20, bytes.size()}) {
+    ASSERT_EQ(MvFileDigest(path.c_str(), length, &digest), MV_OK);
+    EXPECT_EQ(digest, XXH3_64bits(bytes.data(), length)) << length;
+  }
+  ASSERT_EQ(MvFileDigest(path.c_str(), 0, &digest), MV_OK);
+  EXPECT_EQ(digest, 0x2D06800538D394C2ull);  // XXH3's digest of no bytes
+  std::remove(path.c_str());
+}
+
+// An index file of version 1 (the digests before XXH3), written by the
+// library of that version: refused like a damaged file, so hosts rebuild it.
+TEST(IndexFile, AFileOfTheFormerVersionIsRefused) {
+  const std::string path = std::string(MORVIK_SOURCE_DIR) + "/tests/collection/data/index_v1.jsonl.mvx";
+  const std::vector<char> bytes = fileBytes(path);
+  ASSERT_GT(bytes.size(), 144u);
+  ASSERT_EQ(bytes[8], 1);  // the version field
+  MvIndex* index = nullptr;
+  EXPECT_EQ(MvIndexLoad(path.c_str(), &index), MV_INVALID_ARGS);
+  EXPECT_EQ(index, nullptr);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and builds hosts against that copy:
-# with find_package(morvik), with pkg-config (the README's C example too), and
-# runs the installed tool and Python package.
+# with find_package(morvik), with pkg-config (a C host, the README's C example,
+# and a C++ host of every installed header with nothing but pkg-config's
+# flags), and runs the installed tool and Python package.
 # Usage: consumer_test.sh BUILD_DIR PYTHON3 TESTDATA_DIR
 set -euo pipefail
 build=$1
@@ -19,12 +20,19 @@ export LD_LIBRARY_PATH=$libdir
 cmake -S "$here/consumer" -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$scratch/cmake" >/dev/null
 "$scratch/cmake/cmake_consumer"
+"$scratch/cmake/cmake_every_header"
 
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 grep -q "^prefix=$prefix\$" "$libdir/pkgconfig/morvik.pc"
 cc -std=c11 -Wall -Wextra -pedantic -Werror "$here/consumer/consumer.c" -o "$scratch/c_consumer" \
   $(pkg-config --cflags --libs morvik)
 "$scratch/c_consumer"
+for header in $(cd "$prefix/include" && ls morvik/*.h | LC_ALL=C sort); do
+  echo "#include <$header>"
+done > "$scratch/every_header.cpp"
+cat "$here/consumer/every_header.cpp.in" >> "$scratch/every_header.cpp"
+c++ -Wall -Wextra "$scratch/every_header.cpp" -o "$scratch/every_header" $(pkg-config --cflags --libs morvik)
+"$scratch/every_header"
 
 # The README's C example, exactly as written there, built as it says.
 sed -n '/^```c$/,/^```$/p' "$here/../../README.md" | sed '1d;$d' >"$scratch/faces.c"
@@ -43,3 +51,6 @@ env -u LD_LIBRARY_PATH "$prefix/bin/morvik" version
 site=$(dirname "$(dirname "$(find "$prefix" -path '*dist-packages/morvik/__init__.py' | head -n 1)")")
 PYTHONPATH=$site MORVIK_LIBRARY=$libdir/libmorvik.so.3 \
   "$python" -c 'import morvik; print("python package: morvik %d.%d" % morvik.version()[:2])'
+# The result codes and finder bits come from the file the install wrote from
+# morvik_c.h (without it the import above fails).
+test -s "$site/morvik/_c_header.py"

@@ -1,14 +1,17 @@
 """The package on file paths and encoded bytes: everything here works on an
 interpreter without NumPy (the pip-install test runs it in such a venv)."""
 
+import ctypes
 import json
+import math
 import os
 import unittest
 
 import morvik
-from morvik import records
+from morvik import _codes, _native, records
 
 TESTDATA = os.environ.get("MORVIK_TESTDATA", "")
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def data(relative):
@@ -115,7 +118,14 @@ class PathsAndBytesTest(unittest.TestCase):
 
 
 class RecordNumbersTest(unittest.TestCase):
-    """Numbers as the command-line tool's std::to_chars writes them."""
+    """Numbers as the library's record writer writes them (std::to_chars)."""
+
+    @staticmethod
+    def record_with(angle=0.0, value=0.0):
+        face, described = _native.Face(), _native.FaceData()
+        face.angle = angle
+        described.vector[0] = value
+        return records.photo_record("p", [face], [described])
 
     def test_shortest_forms(self):
         cases = [(0.0, "f", "0"), (-0.0, "f", "-0"), (0.1, "f", "0.1"), (1e-05, "f", "1e-05"),
@@ -124,19 +134,105 @@ class RecordNumbersTest(unittest.TestCase):
                                                                         "3.4028235e+38"),
                  (1918882.75, "f", "1918882.8"), (12.5, "d", "12.5"), (1e-7, "d", "1e-07"),
                  (float("inf"), "d", "null"), (2.0 ** -20, "f", "9.536743e-07")]
-        import struct
         for value, kind, text in cases:
             if kind == "f":
-                value = struct.unpack("<f", struct.pack("<f", value))[0]
-            self.assertEqual(records.shortest(value, kind), text, (value, kind))
+                written = self.record_with(value=value)
+                self.assertIn(b'"descriptor":[%s,' % text.encode(), written, (value, kind))
+            else:
+                written = self.record_with(angle=value)
+                self.assertIn(b'"angle":%s,' % text.encode(), written, (value, kind))
 
     def test_strings_escape_as_the_tool_does(self):
-        self.assertEqual(records.quoted('a"b\\c\nd\x01é'), b'"a\\"b\\\\c\\nd\\u0001\xc3\xa9"')
+        written = records.error_record('a"b\\c\nd\x01é', -1, "")
+        self.assertTrue(written.startswith(b'{"photo":"a\\"b\\\\c\\nd\\u0001\xc3\xa9",'), written)
         # A name that is not UTF-8: valid JSON, and its bytes come back.
         name = os.fsdecode(b"photo-\xff\xe9.jpg")
-        line = records.quoted(name)
-        self.assertEqual(line, b'"photo-\\udcff\\udce9.jpg"')
-        self.assertEqual(os.fsencode(json.loads(line)), b"photo-\xff\xe9.jpg")
+        line = records.error_record(name, -1, "")
+        self.assertTrue(line.startswith(b'{"photo":"photo-\\udcff\\udce9.jpg",'), line)
+        self.assertEqual(os.fsencode(json.loads(line)["photo"]), b"photo-\xff\xe9.jpg")
+
+    def test_bad_arguments_are_refused(self):
+        record, length = ctypes.c_void_p(), ctypes.c_size_t()
+        face = _native.FoundFace()
+        self.assertEqual(_native.lib.MvFormatPhotoRecord(None, 1, None, 0, None, 0, -1, -1,
+                                                         ctypes.byref(record), ctypes.byref(length)), -1)
+        self.assertEqual(_native.lib.MvFormatPhotoRecord(b"p", 1, None, 1, None, 0, -1, -1,
+                                                         ctypes.byref(record), ctypes.byref(length)), -1)
+        self.assertEqual(_native.lib.MvFormatPhotoRecord(b"p", 1, ctypes.byref(face), 1, None, 1, -1, -1,
+                                                         ctypes.byref(record), ctypes.byref(length)), -1)
+        self.assertEqual(_native.lib.MvFormatErrorRecord(b"p", 1, -4, None, 3, ctypes.byref(record),
+                                                         ctypes.byref(length)), -1)
+        self.assertEqual(_native.lib.MvFormatErrorRecord(b"p", 1, -4, b"", 0, None,
+                                                         ctypes.byref(length)), -1)
+        self.assertIsNone(record.value)
+
+
+def parsed_face(item):
+    """The _native.FoundFace and, with a descriptor, FaceData a record's face was
+    written from. A described face's rectangle and eyes are the description's."""
+    face, described = _native.Face(), None
+    where = face
+    if "descriptor" in item:
+        described = _native.FaceData()
+        for i, value in enumerate(item["descriptor"]):
+            described.vector[i] = math.nan if value is None else value
+        where = described
+    r = item["rect"]
+    where.rect.x, where.rect.y, where.rect.w, where.rect.h = r["x"], r["y"], r["w"], r["h"]
+    where.left_eye.x, where.left_eye.y = item["left_eye"]["x"], item["left_eye"]["y"]
+    where.right_eye.x, where.right_eye.y = item["right_eye"]["x"], item["right_eye"]["y"]
+    face.from_shape = item["from_shape"]
+    face.angle = math.nan if item["angle"] is None else item["angle"]
+    found = _native.FoundFace()
+    found.face = face
+    found.score = math.nan if item.get("score") is None else item["score"]
+    points = item.get("points", [])
+    found.point_count = len(points)
+    for i, p in enumerate(points):
+        found.points[i].x, found.points[i].y = p["x"], p["y"]
+    return found, described
+
+
+def rewritten(line):
+    """The record of `line` as the library writes it from the values it holds."""
+    # "-0" is the float -0.0 written without a point, not the integer 0.
+    record = json.loads(line.decode("utf-8", "surrogateescape"),
+                        parse_int=lambda text: -0.0 if text == "-0" else int(text))
+    if "error" in record:
+        error = record["error"]
+        return records.error_record(record["photo"], error["code"], error["detail"])
+    pairs = [parsed_face(item) for item in record["faces"]]
+    by = (record["finder"], record["align_mode"]) if "finder" in record else None
+    return records.photo_record(record["photo"], [f for f, _ in pairs],
+                                [d for _, d in pairs if d is not None], by)
+
+
+class RecordFilesTest(unittest.TestCase):
+    """Index files written before the records had their one writer in the
+    library: the writer gives them back byte for byte."""
+
+    def check_file(self, path):
+        with open(path, "rb") as f:
+            lines = f.read().split(b"\n")
+        self.assertEqual(lines.pop(), b"")
+        self.assertGreater(len(lines), 0)
+        for number, line in enumerate(lines, 1):
+            self.assertEqual(rewritten(line), line, "%s:%d" % (path, number))
+
+    def test_an_index_the_tool_wrote(self):
+        self.check_file(os.path.join(TESTS, "collection", "data", "index_v1.jsonl"))
+
+    def test_records_of_edge_values(self):
+        self.check_file(os.path.join(TESTS, "records", "data", "crafted_records.jsonl"))
+
+
+class ResultCodesTest(unittest.TestCase):
+    def test_every_code_of_the_header_has_its_message(self):
+        codes = _codes.RESULT_CODES
+        self.assertEqual(codes["OK"], 0)
+        self.assertEqual(len(set(codes.values())), len(codes))
+        for name, code in codes.items():
+            self.assertNotEqual(morvik.result_message(code), "Unknown error", name)
 
 
 if __name__ == "__main__":

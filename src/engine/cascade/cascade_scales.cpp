@@ -10,12 +10,12 @@
 namespace morvik {
 namespace {
 
-// cvRound(window * factor) in the size loop, or -1 when the product leaves
-// the int range (OpenCV's conversion would give INT_MIN there and never
-// end the loop).
+// cvRound(window * factor) in the size loop, or INT64_MAX (larger than any
+// image, which ends the loop) when the product leaves the int range
+// (OpenCV's conversion would give INT_MIN there and never end the loop).
 int64_t loopWindowSide(int side, double factor) {
   const double v = side * factor;
-  if (!(v < static_cast<double>(std::numeric_limits<int>::max()))) return -1;
+  if (!(v < static_cast<double>(std::numeric_limits<int>::max()))) return std::numeric_limits<int64_t>::max();
   return cvRound(v);
 }
 
