@@ -56,7 +56,7 @@ int describeChip(MetricNet& net, const matrix<rgb_pixel>& chip, std::vector<floa
     for (int i = 0; i < jitters; ++i) chips.push_back(jitter_image(chip, rnd));
   }
   std::vector<matrix<float, 0, 1>> out = net(chips, kBatchSize);
-  if (out.empty()) return -7;
+  if (out.empty()) return MV_CREATE_VECTOR;
   if (out.size() == 1) {
     vector.assign(out[0].begin(), out[0].end());
     return 0;
@@ -75,7 +75,7 @@ int computeDescriptor(MetricNet& net, const cv::Mat& image, std::vector<float>& 
   // process on the second one: refuse such images before dlib sees them.
   if (image.type() != CV_8UC3 || image.empty()) return MV_EXCEPTION;
   const double padding = g_config.dlib_chip_padding;
-  if (!usablePadding(padding)) return -8;
+  if (!usablePadding(padding)) return MV_EXCEPTION;
 
   cv_image<bgr_pixel> view(image);
   rectangle whole(0, 0, image.cols, image.rows);
@@ -89,14 +89,14 @@ int computeDescriptor(MetricNet& net, const cv::Mat& image, std::vector<float>& 
 
 int computeBoxDescriptor(MetricNet& net, const cv::Mat& image, const cv::Rect& box,
                          morvik::BoxDescription& description, std::vector<float>& vector) {
-  if (image.type() != CV_8UC3 || image.empty() || box.width < 1 || box.height < 1) return -8;
+  if (image.type() != CV_8UC3 || image.empty() || box.width < 1 || box.height < 1) return MV_EXCEPTION;
   const double padding = g_config.dlib_chip_padding;
-  if (!usablePadding(padding)) return -8;
+  if (!usablePadding(padding)) return MV_EXCEPTION;
 
   cv_image<bgr_pixel> view(image);
   rectangle rect(box.x, box.y, int64_t{box.x} + box.width - 1, int64_t{box.y} + box.height - 1);
   full_object_detection shape = dlib_get_shape(view, rect);
-  if (shape.num_parts() != 68) return -8;
+  if (shape.num_parts() != 68) return MV_EXCEPTION;
 
   matrix<rgb_pixel> chip;
   extract_image_chip(view, get_face_chip_details(shape, kChipSize, padding), chip);
@@ -142,7 +142,7 @@ int morvik::describeFaceBox(const cv::Mat& image, const cv::Rect& box, BoxDescri
   try {
     return computeBoxDescriptor(*net, image, box, description, vector);
   } catch (...) {
-    return -8;
+    return MV_EXCEPTION;
   }
 }
 

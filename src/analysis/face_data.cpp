@@ -108,7 +108,7 @@ int MorvikInfo::getFacesInfo(std::vector<mv::Face>& faces, std::vector<mv::FaceD
       const int rc = describeFromBox(original, face, record, crops[i]);
       if (rc != 0) return rc;
       data.push_back(record);
-      if (i + 1 < faces.size() && !usableFace(faces[i + 1].rect, original)) return -1;
+      if (i + 1 < faces.size() && !usableFace(faces[i + 1].rect, original)) return MV_INVALID_ARGS;
       continue;
     }
     if (isEyeless(face)) {

@@ -95,7 +95,7 @@ int MorvikInfo::getFaces(std::vector<mv::Face>& faces, size_t max) {
 }
 
 int MorvikInfo::findFaces(std::vector<mv::FoundFace>& faces, size_t max) {
-  if (original.cols == 0) return -9;
+  if (original.cols == 0) return MV_NO_IMAGE;
   if (!finder) finder = std::make_shared<DefaultFindFaceAlgo>(algo_type);
   if (g_config.find_all_members != 0) return morvik::findWithAllMembers(*this, *finder, faces, max);
 

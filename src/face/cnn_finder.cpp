@@ -78,14 +78,14 @@ int TCNNFindFaceAlgo<Fn, detect>::findDetailedFaces(size_t index, cv::Mat& image
   if constexpr (detect != &DlibCNNExtractFaceInfo) {
     return FindFaceAlgo::findDetailedFaces(index, image, faces);
   } else {
-    if (image.cols == 0) return -1;
+    if (image.cols == 0) return MV_INVALID_ARGS;
     // Throws dlib::fatal_error for anything but 8-bit BGR.
     dlib::cv_image<dlib::bgr_pixel> view(image);
     dlib::matrix<dlib::rgb_pixel> rgb;
     cv2dlib(view, rgb);
     std::vector<cv::Rect> boxes;
     std::vector<float> confidences;
-    if (DlibCNNExtractScoredFaces(rgb, boxes, confidences) == 0) return -4;
+    if (DlibCNNExtractScoredFaces(rgb, boxes, confidences) == 0) return MV_NO_FACE;
     faces.assign(boxes.size(), rotrect());
     for (size_t i = 0; i < boxes.size(); ++i) {
       faces[i].rect = boxes[i];

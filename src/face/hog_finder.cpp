@@ -31,14 +31,14 @@ bool loadBuiltinFrontalFaces(HogDetector& detector) {
 }  // namespace
 
 int DlibFindFaceAlgo::findDetailedFaces(size_t /*index*/, cv::Mat& image, std::vector<rotrect>& faces) {
-  if (image.cols == 0 || image.cols > morvik::kMaxHogImageWidth) return -1;
+  if (image.cols == 0 || image.cols > morvik::kMaxHogImageWidth) return MV_INVALID_ARGS;
   std::shared_ptr<HogDetector> pffd = cachedModel<HogDetector>(
       [](HogDetector& detector) { return loadBuiltinFrontalFaces(detector); });
   MV_CHECK(pffd);
   // Throws dlib::fatal_error for anything but 8-bit BGR.
   dlib::cv_image<dlib::bgr_pixel> view(image);
   const std::vector<dlib::rect_detection> found = morvik::detectHogScored(*pffd, view, 0.0, morvik::callThreads());
-  if (found.empty()) return -4;
+  if (found.empty()) return MV_NO_FACE;
   faces.assign(found.size(), rotrect());
   for (size_t i = 0; i < found.size(); ++i) {
     faces[i].rect = morvik::toCvRect(found[i].rect);

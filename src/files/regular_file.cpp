@@ -8,16 +8,22 @@
 #include <cstring>
 
 namespace morvik {
+namespace {
+
+// What open(2) gives for no file; errno says why.
+constexpr int kNoFile = -1;
+
+}  // namespace
 
 int openRegularFile(const char* path, uint64_t* size) {
   if (path == nullptr) {
     errno = EINVAL;
-    return -1;
+    return kNoFile;
   }
   // O_NONBLOCK: opening a FIFO then returns at once instead of waiting for
   // a writer, so that fstat can refuse it.
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
+  if (fd < 0) return kNoFile;
   struct stat info;
   int error = 0;
   if (::fstat(fd, &info) != 0) {
@@ -33,7 +39,7 @@ int openRegularFile(const char* path, uint64_t* size) {
   if (error != 0) {
     ::close(fd);
     errno = error;
-    return -1;
+    return kNoFile;
   }
   if (size != nullptr) *size = static_cast<uint64_t>(info.st_size);
   return fd;

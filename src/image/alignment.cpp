@@ -154,7 +154,7 @@ int cropFace(cv::Mat& working, const Load& load, mv::Rectangle* faceRect, cv::Ma
 // `refit` null: the whole image is rotated.
 int align(const cv::Mat& image, mv::Rectangle* faceRect, mv::Point* left_eye, mv::Point* right_eye,
           cv::Mat& cropped, bool optimal, PartialRefit refit) {
-  if (image.cols == 0 || faceRect == nullptr || left_eye == nullptr || right_eye == nullptr) return -1;
+  if (image.cols == 0 || faceRect == nullptr || left_eye == nullptr || right_eye == nullptr) return MV_INVALID_ARGS;
   // An empty face cannot be rotated or cropped.
   if (faceRect->w < 1 || faceRect->h < 1) return MV_INVALID_ARGS;
   // The landmark fit views the image as 8-bit BGR; anything else would make
