@@ -25,11 +25,12 @@ std::string taken(char* text, size_t length) {
   return record;
 }
 
-std::string photoRecord(const std::string& photo, const MvFace* faces, size_t count, const MvFaceData* data,
-                        size_t data_count) {
+std::string photoRecord(const std::string& photo, const MvFoundFace* faces, size_t count, const MvFaceData* data,
+                        size_t data_count, int64_t finder = -1, int64_t align_mode = -1) {
   char* text = nullptr;
   size_t length = 0;
-  EXPECT_EQ(MvFormatPhotoRecord(photo.data(), photo.size(), faces, count, data, data_count, &text, &length),
+  EXPECT_EQ(MvFormatPhotoRecord(photo.data(), photo.size(), faces, count, data, data_count, finder, align_mode,
+                                &text, &length),
             MV_C_OK);
   return taken(text, length);
 }
@@ -42,18 +43,22 @@ std::string errorRecord(const std::string& photo, int code, const std::string& d
   return taken(text, length);
 }
 
-MvFace someFace(int32_t x, double angle) {
-  MvFace face{};
+// A face as a finder without score or points (the cascades, pico) gives it.
+MvFoundFace someFace(int32_t x, double angle) {
+  MvFoundFace found{};
+  MvFace& face = found.face;
   face.rect = {x, 20, 30, 40};
   face.left_eye = {x + 5, 30};
   face.right_eye = {x + 20, 31};
   face.from_shape = true;
   face.angle = angle;
-  return face;
+  found.score = std::numeric_limits<float>::quiet_NaN();
+  found.point_count = 0;
+  return found;
 }
 
 TEST(PhotoRecord, DescribedFacesCarryTheDescriptionsBoxAndValues) {
-  const MvFace faces[2] = {someFace(10, 2.5), someFace(-7, 0.0)};
+  const MvFoundFace faces[2] = {someFace(10, 2.5), someFace(-7, 0.0)};
   MvFaceData data{};
   data.rect = {11, 21, 31, 41};
   data.left_eye = {1, 2};
@@ -76,7 +81,7 @@ TEST(PhotoRecord, DescribedFacesCarryTheDescriptionsBoxAndValues) {
 }
 
 TEST(PhotoRecord, NumbersThatDoNotReadBackAreNull) {
-  MvFace face = someFace(0, std::numeric_limits<double>::quiet_NaN());
+  MvFoundFace face = someFace(0, std::numeric_limits<double>::quiet_NaN());
   MvFaceData data{};
   data.vector[0] = std::numeric_limits<float>::infinity();
   data.vector[1] = 0.1f;
@@ -84,10 +89,31 @@ TEST(PhotoRecord, NumbersThatDoNotReadBackAreNull) {
   EXPECT_NE(record.find("\"angle\":null,\"descriptor\":[null,0.1,0,"), std::string::npos) << record;
 }
 
-TEST(PhotoRecord, StringsAreKeptByteForByte) {
-  const std::string photo("q\"\\\n\r\t\x01\x7f\xe9\0z", 11);
+TEST(PhotoRecord, ScorePointsAndTheWayOfDescribingAreWrittenWhenGiven) {
+  MvFoundFace found = someFace(3, 0.0);
+  found.score = 0.875f;
+  found.point_count = 5;
+  for (int i = 0; i < 5; ++i) found.points[i] = {i, -i};
+  const std::string record = photoRecord("a.jpg", &found, 1, nullptr, 0, 0x100, 1);
+  EXPECT_EQ(record.rfind("{\"photo\":\"a.jpg\",\"finder\":256,\"align_mode\":1,\"faces\":[", 0), 0u) << record;
+  EXPECT_NE(record.find("\"angle\":0,\"score\":0.875,\"points\":[{\"x\":0,\"y\":0},{\"x\":1,\"y\":-1},"
+                        "{\"x\":2,\"y\":-2},{\"x\":3,\"y\":-3},{\"x\":4,\"y\":-4}]}"),
+            std::string::npos)
+      << record;
+  // A score without points (HOG), and a point count past the record's five.
+  found.point_count = 0;
+  EXPECT_NE(photoRecord("a.jpg", &found, 1, nullptr, 0).find("\"score\":0.875,\"points\":[]}"), std::string::npos);
+  found.point_count = 1000;
+  EXPECT_NE(photoRecord("a.jpg", &found, 1, nullptr, 0).find("{\"x\":4,\"y\":-4}]}"), std::string::npos);
+  // Either way unknown: neither is written.
+  EXPECT_EQ(photoRecord("a.jpg", &found, 1, nullptr, 0, 0x100, -1).find("finder"), std::string::npos);
+}
+
+TEST(PhotoRecord, StringsAreKeptByteForByteAndBytesOutsideUtf8Escaped) {
+  const std::string photo("q\"\\\n\r\t\x01\x7f\xe9\0z\xc3\xa9", 13);
   const std::string record = photoRecord(photo, nullptr, 0, nullptr, 0);
-  EXPECT_EQ(record, std::string("{\"photo\":\"q\\\"\\\\\\n\\r\\t\\u0001\x7f\xe9\\u0000z\",\"faces\":[]}"));
+  EXPECT_EQ(record,
+            std::string("{\"photo\":\"q\\\"\\\\\\n\\r\\t\\u0001\x7f\\udce9\\u0000z\xc3\xa9\",\"faces\":[]}"));
   EXPECT_EQ(errorRecord("", MV_C_NO_FACE, "d\""),
             std::string("{\"photo\":\"\",\"error\":{\"code\":-4,\"message\":\"") + GetResult(MV_C_NO_FACE) +
                 "\",\"detail\":\"d\\\"\"}}");
@@ -95,15 +121,15 @@ TEST(PhotoRecord, StringsAreKeptByteForByte) {
 }
 
 TEST(PhotoRecord, BadArgumentsWriteNothing) {
-  const MvFace face = someFace(0, 0.0);
+  const MvFoundFace face = someFace(0, 0.0);
   const MvFaceData data{};
   char* text = nullptr;
   size_t length = 7;
-  EXPECT_EQ(MvFormatPhotoRecord(nullptr, 1, &face, 1, &data, 1, &text, &length), MV_C_INVALID_ARGS);
-  EXPECT_EQ(MvFormatPhotoRecord("p", 1, nullptr, 1, &data, 1, &text, &length), MV_C_INVALID_ARGS);
-  EXPECT_EQ(MvFormatPhotoRecord("p", 1, &face, 1, nullptr, 1, &text, &length), MV_C_INVALID_ARGS);
-  EXPECT_EQ(MvFormatPhotoRecord("p", 1, &face, 1, &data, 1, nullptr, &length), MV_C_INVALID_ARGS);
-  EXPECT_EQ(MvFormatPhotoRecord("p", 1, &face, 1, &data, 1, &text, nullptr), MV_C_INVALID_ARGS);
+  EXPECT_EQ(MvFormatPhotoRecord(nullptr, 1, &face, 1, &data, 1, -1, -1, &text, &length), MV_C_INVALID_ARGS);
+  EXPECT_EQ(MvFormatPhotoRecord("p", 1, nullptr, 1, &data, 1, -1, -1, &text, &length), MV_C_INVALID_ARGS);
+  EXPECT_EQ(MvFormatPhotoRecord("p", 1, &face, 1, nullptr, 1, -1, -1, &text, &length), MV_C_INVALID_ARGS);
+  EXPECT_EQ(MvFormatPhotoRecord("p", 1, &face, 1, &data, 1, -1, -1, nullptr, &length), MV_C_INVALID_ARGS);
+  EXPECT_EQ(MvFormatPhotoRecord("p", 1, &face, 1, &data, 1, -1, -1, &text, nullptr), MV_C_INVALID_ARGS);
   EXPECT_EQ(MvFormatErrorRecord(nullptr, 2, -1, "d", 1, &text, &length), MV_C_INVALID_ARGS);
   EXPECT_EQ(MvFormatErrorRecord("p", 1, -1, nullptr, 1, &text, &length), MV_C_INVALID_ARGS);
   EXPECT_EQ(MvFormatErrorRecord("p", 1, -1, "d", 1, nullptr, &length), MV_C_INVALID_ARGS);
