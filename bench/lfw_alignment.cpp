@@ -16,7 +16,7 @@
 // accuracy at the threshold per way, time per face, and the causes with
 // counts for the pairs that plain dlib calls right and the library wrong.
 //
-//   ./build/bench/lfw_alignment ../shared/lfw-dev [--algo 0x1E] [--jitters N]
+//   ./build/bench/lfw_alignment ../shared/lfw-dev [--algo 0x1E] [--find-yunet 0|1] [--jitters N]
 //                               [--csv per_photo.csv]
 #include <algorithm>
 #include <chrono>
@@ -354,7 +354,7 @@ std::string photoCause(const Photo& p) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s LFW_DIR [--algo BITS] [--jitters N] [--csv FILE] [--limit N]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s LFW_DIR [--algo BITS] [--find-yunet 0|1] [--jitters N] [--csv FILE] [--limit N]\n", argv[0]);
     return 2;
   }
   const std::string dir = argv[1];
@@ -368,6 +368,8 @@ int main(int argc, char** argv) {
     if (arg == "--jitters") tool.jitters = std::atoi(argv[i + 1]);
     if (arg == "--csv") csv = argv[i + 1];
     if (arg == "--limit") limit = std::strtoul(argv[i + 1], nullptr, 10);
+    // With 1, bit 0x80 of --algo selects the YuNet finder.
+    if (arg == "--find-yunet") g_config.find_yunet = std::atoi(argv[i + 1]);
   }
   deserialize(g_config.dlib_shape) >> tool.sp;
   deserialize(g_config.dlib_anet) >> tool.net;
