@@ -15,7 +15,7 @@ from typing import Any, BinaryIO, Iterable, Iterator, Literal, Optional, Union
 from .errors import MorvikError
 
 #: A path as the library takes it: str, bytes or os.PathLike.
-AnyPath = Union[str, bytes, "os.PathLike[Any]"]
+AnyPath = Union[str, bytes, os.PathLike[Any]]
 
 # The longest record line read (the command-line tool's kMaxRecordBytes):
 # room for a record of 256 faces; longer lines are damaged ones.

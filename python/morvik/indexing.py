@@ -17,7 +17,7 @@ from .images import decoded, read_file
 from .options import Value, options as _options
 
 #: A photo as describe_photo takes it: a path.
-Photo = Union[str, "os.PathLike[str]"]
+Photo = Union[str, os.PathLike[str]]
 
 # The command-line tool's default for `index --max`.
 MAX_FACES = 256
