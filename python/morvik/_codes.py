@@ -2,10 +2,13 @@
 the values of morvik_c.h: those the package was built with, or, run from the
 source tree, those of the header beside it."""
 
+from __future__ import annotations
+
 import os
+from typing import Dict
 
 
-def _values():
+def _values() -> Dict[str, int]:
     try:
         from ._c_header import VALUES
         return VALUES

@@ -3,13 +3,19 @@ to the library, reading only regular files (a FIFO would block, a device
 never end), JSON lines of bounded length, files written whole through a
 new file beside them, and the lock that keeps two runs off one index."""
 
+from __future__ import annotations
+
 import errno
 import fcntl
 import os
 import stat
 import tempfile
+from typing import Any, BinaryIO, Iterable, Iterator, Literal, Optional, Union
 
 from .errors import MorvikError
+
+#: A path as the library takes it: str, bytes or os.PathLike.
+AnyPath = Union[str, bytes, os.PathLike[Any]]
 
 # The longest record line read (the command-line tool's kMaxRecordBytes):
 # room for a record of 256 faces; longer lines are damaged ones.
@@ -21,7 +27,7 @@ PHOTO_BYTES_PER_PIXEL = 3
 PHOTO_OVERHEAD_BYTES = 1 << 20
 
 
-def native_path(path):
+def native_path(path: AnyPath) -> bytes:
     """`path` as the bytes the library takes; MorvikError -1 for a path with
     a NUL byte, which C would silently cut there."""
     try:
@@ -33,11 +39,11 @@ def native_path(path):
     return encoded
 
 
-def _kind(mode):
+def _kind(mode: int) -> str:
     return "is a directory" if stat.S_ISDIR(mode) else "not a regular file"
 
 
-def open_regular(path, code=-1):
+def open_regular(path: AnyPath, code: int = -1) -> BinaryIO:
     """A binary file object reading the regular file at `path`; MorvikError
     `code` with the reason for anything else, before a byte is read (the
     open cannot block: O_NONBLOCK, then fstat)."""
@@ -59,7 +65,7 @@ def open_regular(path, code=-1):
         raise
 
 
-def record_lines(f, limit=MAX_RECORD_BYTES):
+def record_lines(f: BinaryIO, limit: int = MAX_RECORD_BYTES) -> Iterator[Optional[bytes]]:
     """The lines of `f` without their newline, each at most `limit` bytes;
     a longer line gives None, without being held in memory whole. A last
     line without its newline is given as it is."""
@@ -75,7 +81,7 @@ def record_lines(f, limit=MAX_RECORD_BYTES):
         yield line[:-1] if line.endswith(b"\n") else line
 
 
-def write_atomically(path, chunks):
+def write_atomically(path: AnyPath, chunks: Iterable[bytes]) -> None:
     """Writes the byte strings of `chunks` as the file at `path`: into a new
     file beside it (created exclusively under a random name, never through
     a link), flushed, then renamed over `path`."""
@@ -98,7 +104,7 @@ def write_atomically(path, chunks):
         raise
 
 
-def open_for_append(path):
+def open_for_append(path: AnyPath) -> BinaryIO:
     """A binary file object appending lines to the regular file at `path`,
     made when missing; never through a link or into a FIFO or device. An
     unfinished last line is ended first, so that the next line is whole."""
@@ -125,11 +131,11 @@ class IndexLock:
     """The exclusive lock on INDEX.lock that one run writing INDEX holds (the
     command-line tool's IndexLock): a second run is refused at once."""
 
-    def __init__(self, index_path):
+    def __init__(self, index_path: AnyPath) -> None:
         self.path = os.fsdecode(native_path(index_path)) + ".lock"
-        self.fd = None
+        self.fd: Optional[int] = None
 
-    def __enter__(self):
+    def __enter__(self) -> IndexLock:
         for _ in range(8):
             try:
                 fd = os.open(self.path, os.O_RDONLY | os.O_CREAT | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC,
@@ -157,7 +163,7 @@ class IndexLock:
             os.close(fd)  # unlinked by the run that held it: take the new one
         raise MorvikError(-1, "cannot lock the index (%s keeps changing)" % self.path)
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> Literal[False]:
         if self.fd is not None:
             try:
                 os.unlink(self.path)

@@ -1,7 +1,10 @@
 """The shared library and the C records of morvik_c.h, seen through ctypes."""
 
+from __future__ import annotations
+
 import ctypes
 import os
+from typing import List, Optional, Tuple
 
 DESCRIPTOR_SIZE = 128
 
@@ -53,7 +56,7 @@ OPTION_INT, OPTION_FLOAT, OPTION_DOUBLE, OPTION_STRING = 1, 2, 3, 4
 SONAME = "libmorvik.so.3"
 
 
-def _install_libdir():
+def _install_libdir() -> Optional[str]:
     """The library folder of the install this package was built for, if known."""
     try:
         from . import _build_info
@@ -62,7 +65,7 @@ def _install_libdir():
     return _build_info.LIBDIR
 
 
-def _candidates():
+def _candidates() -> List[Tuple[str, str]]:
     """(where, path) to try, in order. MORVIK_LIBRARY, when set, is the only
     one: loading another library in its place would hide a mistyped path."""
     named = os.environ.get("MORVIK_LIBRARY")
@@ -76,7 +79,7 @@ def _candidates():
     return candidates
 
 
-def _load_quietly(path):
+def _load_quietly(path: str) -> ctypes.CDLL:
     """The library loaded without its start-up log lines on stderr, unless
     MORVIK_LOG is set: the library reads MORVIK_LOG=0 while it is being
     loaded, and the variable is taken back afterwards so that programs this
@@ -90,7 +93,7 @@ def _load_quietly(path):
         del os.environ["MORVIK_LOG"]
 
 
-def _load():
+def _load() -> ctypes.CDLL:
     tried = []
     for where, path in _candidates():
         try:
@@ -102,7 +105,7 @@ def _load():
                       name="morvik")
 
 
-def _declare(lib):
+def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
     c_int, c_size_t, c_void_p = ctypes.c_int, ctypes.c_size_t, ctypes.c_void_p
     size_p = ctypes.POINTER(c_size_t)
     prototypes = {

@@ -9,19 +9,29 @@ grouping of faces by person, both the library's (morvik/collection.h).
     labels = morvik.cluster(descriptors, threshold=0.5)   # 0: the largest group
 """
 
+from __future__ import annotations
+
 import ctypes
 import functools
 import threading
+from typing import Any, Callable, List, Optional, Sequence, Tuple, TypeVar, Union
 
 from . import _files, _native, _numpy
 from .errors import MorvikError, check
-from .faces import Description
+from .faces import Description, DescriptorLike
+
+#: Descriptors as Index.add and cluster take them: Descriptions, vectors of
+#: 128 numbers or an (n, 128) array.
+Descriptors = Union[DescriptorLike, Sequence[DescriptorLike]]
+#: progress(done, total), called as a long call advances.
+Progress = Callable[[int, int], None]
+_F = TypeVar("_F", bound=Callable[..., Any])
 
 class _NumPyOnUse:
     """NumPy, imported at the first array this module makes: `import morvik`
     works without it, and Index and cluster say that they need it."""
 
-    def __getattr__(self, name):
+    def __getattr__(self, name: str) -> Any:
         return getattr(_numpy.require("morvik.Index and morvik.cluster"), name)
 
 
@@ -47,7 +57,7 @@ assert ctypes.sizeof(_Neighbor) == 16 and ctypes.sizeof(_Info) == 24
 _PROGRESS = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_uint64)
 
 
-def _declare(lib):
+def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
     c_int, c_size_t, c_void_p, c_char_p = ctypes.c_int, ctypes.c_size_t, ctypes.c_void_p, ctypes.c_char_p
     float_p = ctypes.POINTER(ctypes.c_float)
     labels_p = ctypes.POINTER(ctypes.c_uint32)
@@ -75,7 +85,7 @@ _lib = _declare(_native.lib)
 _float_p = ctypes.POINTER(ctypes.c_float)
 
 
-def _matrix(descriptors):
+def _matrix(descriptors: Descriptors) -> Any:
     """An (n, 128) float32 array from Descriptions, vectors or an array."""
     if isinstance(descriptors, Description):
         descriptors = [descriptors]
@@ -96,20 +106,20 @@ def _matrix(descriptors):
     return matrix
 
 
-def _progress_callback(progress):
+def _progress_callback(progress: Optional[Progress]) -> Any:
     if progress is None:
         return _PROGRESS()
     return _PROGRESS(lambda _context, done, total: progress(done, total))
 
 
-def _holding_the_index(changes=False):
+def _holding_the_index(changes: bool = False) -> Callable[[_F], _F]:
     """A method of Index that holds the index's lock for its native calls.
     A change asked for while a call of the same index is in progress (from
     its progress callback, on the same thread) is refused: that call reads
     what the change would move."""
-    def wrap(method):
+    def wrap(method: _F) -> _F:
         @functools.wraps(method)
-        def held(self, *args, **kwargs):
+        def held(self: Index, *args: Any, **kwargs: Any) -> Any:
             with self._lock:
                 if changes and self._busy:
                     raise MorvikError(-1, "the index cannot change during its own call")
@@ -120,7 +130,7 @@ def _holding_the_index(changes=False):
                     self._busy -= 1
                     if not self._busy and self._close_pending:
                         self._free()
-        return held
+        return held  # type: ignore[return-value]
     return wrap
 
 
@@ -133,7 +143,12 @@ class Index:
     an index: its calls take turns.
     """
 
-    def __new__(cls, *args, **kwargs):
+    _handle: ctypes.c_void_p
+    _lock: threading.RLock
+    _busy: int
+    _close_pending: bool
+
+    def __new__(cls, *args: Any, **kwargs: Any) -> Index:
         # One lock around the native handle: the library's index may be
         # searched from several threads, but not while one changes or frees
         # it. Reentrant, because a progress callback runs on the thread of
@@ -145,14 +160,14 @@ class Index:
         index._close_pending = False
         return index
 
-    def __init__(self, kind="auto"):
+    def __init__(self, kind: str = "auto") -> None:
         if kind not in _KINDS:
             raise MorvikError(-1, "kind must be one of %s" % ", ".join(sorted(_KINDS)))
         self._handle = ctypes.c_void_p()
         check(_lib.MvIndexCreate(_KINDS[kind], ctypes.byref(self._handle)))
 
     @classmethod
-    def load(cls, path):
+    def load(cls, path: _files.AnyPath) -> Index:
         """An index saved by save(); a damaged file raises MorvikError (-1)."""
         index = cls.__new__(cls)
         index._handle = ctypes.c_void_p()
@@ -160,10 +175,10 @@ class Index:
               "cannot load the index %s" % path)
         return index
 
-    def __del__(self):
+    def __del__(self) -> None:
         self.close()
 
-    def close(self):
+    def close(self) -> None:
         """Releases the index now rather than when it is collected; from a
         progress callback of the index's own call, once that call ends."""
         with self._lock:
@@ -172,42 +187,42 @@ class Index:
             else:
                 self._free()
 
-    def _free(self):
+    def _free(self) -> None:
         if self._handle:
             _lib.MvIndexFree(self._handle)
             self._handle = ctypes.c_void_p()
 
-    def _live(self):
+    def _live(self) -> ctypes.c_void_p:
         if not self._handle or self._close_pending:
             raise MorvikError(-1, "the index is closed")
         return self._handle
 
     @_holding_the_index()
-    def _info(self):
+    def _info(self) -> _Info:
         info = _Info()
         check(_lib.MvIndexGetInfo(self._live(), ctypes.byref(info)))
         return info
 
-    def __len__(self):
+    def __len__(self) -> int:
         return self._info().count
 
     @property
-    def kind(self):
+    def kind(self) -> str:
         """"auto", "exact" or "approximate", as created."""
         return _NAMES[self._info().policy]
 
     @property
-    def structure(self):
+    def structure(self) -> str:
         """"exact" or "approximate": what the index is built as now."""
         return _NAMES[self._info().structure]
 
     @property
-    def memory(self):
+    def memory(self) -> int:
         """Bytes held by the index."""
         return self._info().memory
 
     @_holding_the_index(changes=True)
-    def add(self, descriptors):
+    def add(self, descriptors: Descriptors) -> range:
         """Adds descriptors; returns the range of their ids."""
         matrix = _matrix(descriptors)
         first = len(self)
@@ -215,7 +230,8 @@ class Index:
         return range(first, first + matrix.shape[0])
 
     @_holding_the_index()
-    def search(self, query, k=5, threshold=None, exact=False):
+    def search(self, query: DescriptorLike, k: int = 5, threshold: Optional[float] = None,
+               exact: bool = False) -> List[Tuple[int, float]]:
         """The k faces closest to `query`, nearest first, as (id, distance);
         with `threshold`, only those closer than it. `exact` compares with
         every face whatever the index is built as."""
@@ -236,7 +252,7 @@ class Index:
         return pairs
 
     @_holding_the_index()
-    def descriptors(self, first=0, count=None):
+    def descriptors(self, first: int = 0, count: Optional[int] = None) -> Any:
         """The stored descriptors as an (n, 128) float32 array."""
         if count is None:
             count = len(self) - first
@@ -245,12 +261,12 @@ class Index:
         return out
 
     @_holding_the_index()
-    def save(self, path):
+    def save(self, path: _files.AnyPath) -> None:
         """Writes the index to `path` (atomically: a temporary file renamed)."""
         check(_lib.MvIndexSave(self._live(), _files.native_path(path)), "cannot save the index %s" % path)
 
     @_holding_the_index()
-    def cluster(self, threshold=0.5, progress=None):
+    def cluster(self, threshold: float = 0.5, progress: Optional[Progress] = None) -> Any:
         """Labels of the faces grouped by person (see morvik.cluster)."""
         count = len(self)
         labels = np.zeros(max(count, 1), dtype=np.uint32)
@@ -263,7 +279,7 @@ class Index:
         return labels[:count].astype(np.int64)
 
 
-def cluster(descriptors, threshold=0.5, progress=None):
+def cluster(descriptors: Descriptors, threshold: float = 0.5, progress: Optional[Progress] = None) -> Any:
     """Groups faces by person: dlib's chinese_whispers over the graph
     joining each face to its nearest faces (32 at most) closer than
     `threshold`. Returns one label per descriptor, 0 for

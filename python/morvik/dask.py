@@ -16,27 +16,33 @@ is refused (MorvikError -1) instead of racing the first. Run as `python3 -m morv
 `morvik index --workers/--scheduler` uses.
 """
 
+from __future__ import annotations
+
 import argparse
 import json
 import logging
 import os
 import sys
 import time
+from typing import (Any, Callable, Dict, Iterable, List, Literal, Mapping, Optional, Sequence, Tuple,
+                    Union)
 
 from . import _files, indexing, records
 from .errors import MorvikError, result_message
 from .faces import FIND_DEFAULT
+from .options import Value
 
 BATCH_SIZE = 4
 
 
-def _describe_batch(photos, algo, max_faces, option_values):
+def _describe_batch(photos: Sequence[str], algo: int, max_faces: int,
+                    option_values: Optional[Mapping[str, Value]]) -> List[indexing.Outcome]:
     """Runs in a worker: the Outcomes of a batch of photos."""
     indexing.apply_options(option_values)
     return [indexing.describe_photo(p, algo, max_faces) for p in photos]
 
 
-def local_cluster(workers):
+def local_cluster(workers: int) -> Any:
     """A cluster of `workers` single-threaded processes reachable only from
     this machine. OpenBLAS runs single-threaded in them (unless the
     environment says otherwise): the processes already fill the cores."""
@@ -50,36 +56,36 @@ class _Progress:
     """One status line on a terminal, one line per photo otherwise, on
     standard error: the command-line tool's format."""
 
-    def __init__(self, total, enabled):
+    def __init__(self, total: int, enabled: bool) -> None:
         self.total, self.done = total, 0
         self.enabled = enabled
         self.terminal = enabled and sys.stderr.isatty()
         # Lines for logs only when asked for (the tool's --verbose, MORVIK_LOG=1).
         self.lines = self.terminal or (enabled and os.environ.get("MORVIK_LOG", "0") != "0")
 
-    def show(self, photo):
+    def show(self, photo: Union[str, "os.PathLike[str]"]) -> None:
         self.done += 1
         if self.lines:
             text = "[%d/%d] %s" % (self.done, self.total, photo)
             sys.stderr.write("\r\033[K" + text if self.terminal else text + "\n")
             sys.stderr.flush()
 
-    def report(self, outcome):
+    def report(self, outcome: indexing.Outcome) -> None:
         self.finish()
         detail = ": " + outcome.detail if outcome.detail else ""
         sys.stderr.write("morvik: %s: %s (%d)%s\n" % (outcome.photo, result_message(outcome.code),
                                                      outcome.code, detail))
 
-    def finish(self):
+    def finish(self) -> None:
         if self.terminal:
             sys.stderr.write("\r\033[K")
 
 
-def _batches(photos, size):
+def _batches(photos: List[str], size: int) -> List[List[str]]:
     return [photos[i:i + size] for i in range(0, len(photos), size)]
 
 
-def _lost_batch(batch, error):
+def _lost_batch(batch: Sequence[str], error: BaseException) -> List[indexing.Outcome]:
     """Outcomes for the photos of a task that failed as a whole (a worker
     lost too often); their records say so and a re-run tries them again."""
     detail = "the task failed: %s: %s" % (type(error).__name__, error)
@@ -87,7 +93,9 @@ def _lost_batch(batch, error):
                              indexing.MV_EXCEPTION, detail) for p in batch]
 
 
-def _run(client, todo, algo, max_faces, option_values, batch_size, sink, progress):
+def _run(client: Any, todo: List[str], algo: int, max_faces: int,
+         option_values: Optional[Mapping[str, Value]], batch_size: int,
+         sink: Callable[[indexing.Outcome], None], progress: _Progress) -> None:
     from dask.distributed import as_completed
     futures = {}
     for batch in _batches(todo, batch_size):
@@ -107,8 +115,11 @@ def _run(client, todo, algo, max_faces, option_values, batch_size, sink, progres
                 progress.report(outcome)
 
 
-def index(paths, client=None, out=None, algo=FIND_DEFAULT, max_faces=indexing.MAX_FACES,
-          options=None, workers=2, batch_size=BATCH_SIZE, progress=True, summary=None):
+def index(paths: Iterable[_files.AnyPath], client: Any = None,
+          out: Optional[str] = None, algo: int = FIND_DEFAULT, max_faces: int = indexing.MAX_FACES,
+          options: Optional[Mapping[str, Value]] = None, workers: int = 2,
+          batch_size: int = BATCH_SIZE, progress: bool = True,
+          summary: Optional[Dict[str, Any]] = None) -> List[Dict[str, Any]]:
     """Describes the photos at `paths` over Dask and returns their records
     (the dicts of `morvik index`'s JSON lines), in the order of `paths`.
 
@@ -132,7 +143,9 @@ def index(paths, client=None, out=None, algo=FIND_DEFAULT, max_faces=indexing.MA
     return result
 
 
-def _index_into(out, photos, client, algo, max_faces, options, workers, batch_size, progress):
+def _index_into(out: Optional[str], photos: List[str], client: Any, algo: int, max_faces: int,
+                options: Optional[Mapping[str, Value]], workers: int, batch_size: int,
+                progress: bool) -> Tuple[List[bytes], Dict[Any, indexing.Outcome], int]:
     """index()'s work, with OUT locked: (record lines in the order of
     `photos`, {photo: Outcome} of this run, count of records reused)."""
     partial = out + ".partial" if out else None
@@ -147,7 +160,7 @@ def _index_into(out, photos, client, algo, max_faces, options, workers, batch_si
     report = _Progress(len(todo), progress)
 
     with _files.open_for_append(partial) if partial else _NoFile() as journal:
-        def sink(outcome):
+        def sink(outcome: indexing.Outcome) -> None:
             outcomes[outcome.photo] = outcome
             lines[outcome.photo] = outcome.line
             if not outcome.failed and partial:
@@ -174,14 +187,14 @@ def _index_into(out, photos, client, algo, max_faces, options, workers, batch_si
 
 
 class _NoFile:
-    def __enter__(self):
+    def __enter__(self) -> None:
         return None
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> Literal[False]:
         return False
 
 
-def _client_or_cluster(workers):
+def _client_or_cluster(workers: int) -> Tuple[Any, Any]:
     from dask.distributed import Client, get_client
     try:
         return get_client(), None
@@ -190,7 +203,7 @@ def _client_or_cluster(workers):
         return Client(cluster), cluster
 
 
-def _arguments(argv):
+def _arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(prog="python3 -m morvik.dask",
                                      description="Indexes photos over Dask as `morvik index` does.")
     parser.add_argument("photos", nargs="*", help="photo paths (or give --paths-from)")
@@ -207,13 +220,13 @@ def _arguments(argv):
     return parser.parse_args(argv)
 
 
-def _read_paths(source):
+def _read_paths(source: str) -> List[str]:
     stream = sys.stdin.buffer if source == "-" else _files.open_regular(source)
     with stream:
         return [os.fsdecode(p) for p in stream.read().split(b"\0") if p]
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     args = _arguments(argv)
     photos = args.photos + (_read_paths(args.paths_from) if args.paths_from else [])
     if args.workers < 1 or args.batch_size < 1:
@@ -229,7 +242,7 @@ def main(argv=None):
         from dask.distributed import Client
         client = Client(args.scheduler)
     start = time.monotonic()
-    summary = {}
+    summary: Dict[str, Any] = {}
     try:
         index(photos, client=client, out=args.out, algo=args.algo, max_faces=args.max_faces,
               options=option_values, workers=args.workers, batch_size=args.batch_size,

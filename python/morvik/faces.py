@@ -148,7 +148,7 @@ def _to_c(face: Face) -> _native.Face:
     return c
 
 
-def _coordinates(values, count, name):
+def _coordinates(values: Iterable[Any], count: int, name: str) -> List[int]:
     """The `count` integers of a Face field, each within the library's 32
     bits (ctypes would silently keep only the low bits of a larger one)."""
     try:

@@ -137,7 +137,7 @@ def _why_not_decoded(data: bytes) -> str:
     return "not an image that can be decoded"
 
 
-def _photo_byte_limit():
+def _photo_byte_limit() -> int:
     value = ctypes.c_int32()
     check(_native.lib.GetOption(b"image.max_decoded_pixels", ctypes.byref(value), ctypes.sizeof(value)))
     return max(value.value, 0) * _files.PHOTO_BYTES_PER_PIXEL + _files.PHOTO_OVERHEAD_BYTES

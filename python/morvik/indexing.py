@@ -2,16 +2,22 @@
 of a photo, and the records an earlier run already wrote (to resume it).
 Nothing here needs NumPy or Dask."""
 
+from __future__ import annotations
+
 import json
 import os
 import threading
+from typing import Any, Dict, Mapping, Optional, Tuple, Union
 
 from . import _files, records
 from ._codes import MV_EXCEPTION, MV_NO_FACE
 from .errors import MorvikError
 from .faces import FIND_DEFAULT, describe_in_pixels, find_in_pixels
 from .images import decoded, read_file
-from .options import options as _options
+from .options import Value, options as _options
+
+#: A photo as describe_photo takes it: a path.
+Photo = Union[str, os.PathLike[str]]
 
 # The command-line tool's default for `index --max`.
 MAX_FACES = 256
@@ -21,15 +27,16 @@ class Outcome:
     """A photo's record line (bytes, no newline) with what it tells."""
     __slots__ = ("photo", "line", "code", "detail", "faces")
 
-    def __init__(self, photo, line, code=0, detail="", faces=0):
+    def __init__(self, photo: Photo, line: bytes, code: int = 0, detail: str = "",
+                 faces: int = 0) -> None:
         self.photo, self.line, self.code, self.detail, self.faces = photo, line, code, detail, faces
 
     @property
-    def failed(self):
+    def failed(self) -> bool:
         return self.code not in (0, MV_NO_FACE)
 
 
-def _described(photo, algo, max_faces):
+def _described(photo: str, algo: int, max_faces: int) -> Outcome:
     """Reads, finds and describes as the tool does: a photo without faces,
     or whose faces cannot be described (-4), gets a record of what was
     found; any other failure an error record."""
@@ -46,7 +53,7 @@ def _described(photo, algo, max_faces):
     return Outcome(photo, records.photo_record(photo, faces, data, described_by), faces=len(data))
 
 
-def describe_photo(photo, algo=FIND_DEFAULT, max_faces=MAX_FACES):
+def describe_photo(photo: Photo, algo: int = FIND_DEFAULT, max_faces: int = MAX_FACES) -> Outcome:
     """The Outcome of one photo; never raises for the photo's own faults."""
     try:
         return _described(os.fspath(photo), algo, max_faces)
@@ -56,10 +63,10 @@ def describe_photo(photo, algo=FIND_DEFAULT, max_faces=MAX_FACES):
 
 
 _applied_lock = threading.Lock()
-_applied = {}
+_applied: Dict[str, Value] = {}
 
 
-def apply_options(values):
+def apply_options(values: Optional[Mapping[str, Value]]) -> None:
     """Sets options in this process once: a worker gets the same values with
     every batch and must not reload models for them each time."""
     with _applied_lock:
@@ -69,7 +76,7 @@ def apply_options(values):
                 _applied[key] = value
 
 
-def option_value(assignment):
+def option_value(assignment: str) -> Tuple[str, Value]:
     """("KEY", value) from "KEY=VALUE", the value typed as the option is."""
     key, sep, text = assignment.partition("=")
     if not sep:
@@ -82,7 +89,7 @@ def option_value(assignment):
     return key.strip(), value
 
 
-def indexed_lines(path):
+def indexed_lines(path: _files.AnyPath) -> Dict[Any, bytes]:
     """{photo: line} of the records at `path` that need no second look:
     photos described, with faces or without. Failed photos are tried again
     (the fault may have been passing), damaged lines (an interrupted write)
