@@ -86,7 +86,6 @@ bool warnMixedDescriptions(const std::string& where, const std::vector<IndexedFa
 
 std::string photoRecord(const std::string& photo, const std::vector<mv::FoundFace>& faces,
                         const std::vector<mv::FaceData>* data, const DescribedBy* by) {
-  static_assert(sizeof(mv::FoundFace) == sizeof(MvFoundFace), "the C record mirrors the C++ one");
   char* text = nullptr;
   size_t length = 0;
   const int rc = MvFormatPhotoRecord(
