@@ -187,7 +187,7 @@ def _check_finding(algo: Algo, max_faces: int) -> int:
     bits = finder_bits(algo)
     if not isinstance(max_faces, int) or max_faces < 1:
         raise MorvikError(-1, "max_faces must be a positive integer")
-    if not isinstance(bits, int) or not 0 <= bits <= _ALL_FINDERS:
+    if isinstance(bits, bool) or not isinstance(bits, int) or not 0 <= bits <= _ALL_FINDERS:
         raise MorvikError(-1, "algo must be finder names or a finder bit set from 0 to 0x1FF")
     return bits
 

@@ -122,10 +122,11 @@ class RecordNumbersTest(unittest.TestCase):
 
     @staticmethod
     def record_with(angle=0.0, value=0.0):
-        face, described = _native.Face(), _native.FaceData()
-        face.angle = angle
+        found, described = _native.FoundFace(), _native.FaceData()
+        found.face.angle = angle
+        found.score = math.nan  # a finder without a score: no "score" in the record
         described.vector[0] = value
-        return records.photo_record("p", [face], [described])
+        return records.photo_record("p", [found], [described])
 
     def test_shortest_forms(self):
         cases = [(0.0, "f", "0"), (-0.0, "f", "-0"), (0.1, "f", "0.1"), (1e-05, "f", "1e-05"),

@@ -50,7 +50,7 @@ class FaceRecognitionStyleTest(unittest.TestCase):
         palette = morvik.describe(rgb.convert("P"))
         self.assertEqual(len(palette), len(expected))
         self.assertEqual(morvik.compare(morvik.describe(rgb)[0], expected[0]), 0.0)
-        grey = morvik.find_faces(rgb.convert("L"))
+        grey = morvik.find_faces(rgb.convert("L"), algo="hog")
         self.assertEqual(len(grey), 2)
         with self.assertRaises(morvik.MorvikError):
             morvik.find_faces(Image.new("RGB", (0, 0)))
@@ -92,7 +92,9 @@ class FaceRecognitionStyleTest(unittest.TestCase):
         self.assertEqual(names["cnn"], morvik.FIND_CNN)
         self.assertEqual(morvik.find_faces(self.bgr, algo="hog"),
                          morvik.find_faces(self.bgr, algo=morvik.FIND_HOG))
-        self.assertEqual(morvik.find_faces(self.bgr, algo="HOG+cnn"), morvik.find_faces(self.bgr))
+        self.assertEqual(morvik.find_faces(self.bgr, algo="HOG+cnn"),
+                         morvik.find_faces(self.bgr, algo=morvik.FIND_HOG | morvik.FIND_CNN))
+        self.assertEqual(morvik.find_faces(self.bgr, algo="yunet"), morvik.find_faces(self.bgr))
         with self.assertRaises(morvik.MorvikError) as unknown:
             morvik.find_faces(self.bgr, algo="hog+eyes")
         self.assertIn("'eyes'", str(unknown.exception))
