@@ -549,7 +549,11 @@ class NewcomerTest(unittest.TestCase):
             for command in ("faces", "describe"):
                 result = run(command, "--algo", "hog", "--json", blank)
                 self.assertEqual(result.returncode, 0, result.stderr)
-                self.assertEqual(json.loads(result.stdout), {"photo": blank, "faces": []})
+                record = json.loads(result.stdout)
+                # describe says how its (here no) descriptors would have been made
+                record.pop("finder", None)
+                record.pop("align_mode", None)
+                self.assertEqual(record, {"photo": blank, "faces": []})
                 self.assertEqual(result.stderr, "")
             self.assertEqual(run("faces", "--algo", "hog", blank).returncode, 4)
 
