@@ -4,12 +4,12 @@
 # A crash, hang, leak, out-of-memory or sanitizer report fails the run.
 #
 #   fuzz.sh [BUILD_DIR]
-#   MORVIK_FUZZ_SECONDS  time per target (default 60; twice that for images)
+#   MORVIK_FUZZ_SECONDS  time per target (default 45; twice that for images)
 #   MORVIK_TESTDATA      test photographs (default ../shared/testdata)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$repo/build-asan}
-seconds=${MORVIK_FUZZ_SECONDS:-60}
+seconds=${MORVIK_FUZZ_SECONDS:-45}
 testdata=${MORVIK_TESTDATA:-$repo/../shared/testdata}
 source "$repo/scripts/sanitizer_env.sh"
 

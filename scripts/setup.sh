@@ -34,6 +34,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# ccache keys objects by paths relative to the folder above the checkout, so
+# that a clone elsewhere (CI's) reuses what an earlier build compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$repo")}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 echo "Building in $build"
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2

@@ -10,6 +10,10 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${MORVIK_ASAN_BUILD:-$repo/build-asan}
 source "$repo/scripts/sanitizer_env.sh"
 
+# ccache keys objects by paths relative to the folder above the checkout, so
+# that a clone elsewhere (CI's) reuses what an earlier build compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$repo")}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 start=$SECONDS
 echo "== ASan/UBSan build in $build"
 CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
