@@ -120,7 +120,26 @@ def _c_header():
                                                   os.path.join(_ROOT, _PACKAGE, "_header.py"))
     header = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(header)
-    return header.module_text(os.path.join(_ROOT, "..", "include", "morvik", "morvik_c.h"))
+    return header.module_text(_c_header_path())
+
+
+def _c_header_path():
+    """morvik_c.h, whose values the package's constants take: the source
+    tree's beside python/, else MORVIK_INCLUDE's, else the installed one
+    (pkg-config's include folder, then /usr/local/include, /usr/include)."""
+    folders = [os.path.join(_ROOT, "..", "include")]
+    if os.environ.get("MORVIK_INCLUDE"):
+        folders.append(os.environ["MORVIK_INCLUDE"])
+    installed = _pkg_config("--variable=includedir")
+    if installed:
+        folders.append(installed)
+    folders += ["/usr/local/include", "/usr/include"]
+    for folder in folders:
+        path = os.path.join(folder, "morvik", "morvik_c.h")
+        if os.path.exists(path):
+            return path
+    raise RuntimeError("the morvik package takes its constants from morvik_c.h and found none: "
+                       "install libmorvik's headers or set MORVIK_INCLUDE to their folder")
 
 
 def _package_files():

@@ -8,5 +8,5 @@ int main(void) {
   uint32_t build = 0;
   if (GetVersion(&major, &minor, &build) != MV_C_OK) return 1;
   printf("pkg-config consumer: morvik %u.%u, %zu options\n", major, minor, MvOptionCount());
-  return major == 3 && minor == 7 && MvOptionCount() == 53 ? 0 : 1;
+  return major == 3 && minor == 7 && MvOptionCount() == 55 ? 0 : 1;
 }
