@@ -116,10 +116,10 @@ def _c_header():
     if os.path.exists(os.path.join(_ROOT, "PKG-INFO")) and os.path.exists(packed):
         with open(packed, encoding="utf-8") as f:
             return f.read()
-    spec = importlib.util.spec_from_file_location("morvik_header",
+    found = importlib.util.spec_from_file_location("morvik_header",
                                                   os.path.join(_ROOT, _PACKAGE, "_header.py"))
-    header = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(header)
+    header = importlib.util.module_from_spec(found)
+    found.loader.exec_module(header)
     return header.module_text(_c_header_path())
 
 

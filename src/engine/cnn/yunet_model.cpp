@@ -28,14 +28,14 @@ struct LayerSpec {
   int channels_in, channels_out;  // a depthwise layer's are equal
 };
 
-struct BlockSpec {
+struct BlockShape {
   std::string name;
   int in, out;
   bool relu;
 };
 
-std::vector<BlockSpec> blockSpecs() {
-  std::vector<BlockSpec> specs = {
+std::vector<BlockShape> blockShapes() {
+  std::vector<BlockShape> shapes = {
       {"backbone__model0_dp", 16, 16, true},   {"backbone__model1_dp1", 16, 16, true},
       {"backbone__model1_dp2", 16, 32, true},  {"backbone__model2_dp1", 32, 32, true},
       {"backbone__model2_dp2", 32, 64, true},  {"backbone__model3_dp1", 64, 64, true},
@@ -47,16 +47,16 @@ std::vector<BlockSpec> blockSpecs() {
   const std::pair<const char*, int> heads[] = {{"cls", 1}, {"bbox", 4}, {"obj", 1}, {"kps", 10}};
   for (const auto& head : heads)
     for (int level = 0; level < kYunetLevels; ++level)
-      specs.push_back({std::string("bbox_head__multi_level_") + head.first + "__" + std::to_string(level), 64,
+      shapes.push_back({std::string("bbox_head__multi_level_") + head.first + "__" + std::to_string(level), 64,
                        head.second, false});
-  return specs;
+  return shapes;
 }
 
 const std::vector<LayerSpec>& layerTable() {
   static const std::vector<LayerSpec> table = [] {
     std::vector<LayerSpec> layers = {
         {"backbone__model0_pw", kFlagPointwise | kFlagRelu, kYunetFirstStored, kYunetFirstChannels}};
-    for (const BlockSpec& b : blockSpecs()) {
+    for (const BlockShape& b : blockShapes()) {
       layers.push_back({b.name + "_pw", kFlagPointwise, b.in, b.out});
       layers.push_back({b.name + "_dw", static_cast<uint8_t>(kFlagDepthwise | (b.relu ? kFlagRelu : 0)), b.out,
                         b.out});
@@ -207,27 +207,27 @@ bool pack(const unsigned char* bytes, const std::vector<Tensor>& tensors, YunetN
     }
     net.first_bias[o] = b[o];
   }
-  const std::vector<BlockSpec> specs = blockSpecs();
+  const std::vector<BlockShape> shapes = blockShapes();
   for (int i = 0; i < kYunetLevels; ++i) shapeBlock(net.heads[i], 64, kYunetLanes, false);
   std::vector<float> dw, dwb;
-  for (size_t s = 0; s < specs.size(); ++s) {
+  for (size_t s = 0; s < shapes.size(); ++s) {
     const size_t t = 2 + 4 * s;
     if (!values(bytes, tensors[t], w) || !values(bytes, tensors[t + 1], b) || !values(bytes, tensors[t + 2], dw) ||
         !values(bytes, tensors[t + 3], dwb))
       return false;
-    const BlockSpec& spec = specs[s];
+    const BlockShape& wanted = shapes[s];
     int first = 0;
     YunetBlock* block;
     if (s < kYunetBlocks) {
       block = &net.blocks[s];
-      shapeBlock(*block, spec.in, spec.out, spec.relu);
+      shapeBlock(*block, wanted.in, wanted.out, wanted.relu);
     } else {
       const size_t head = (s - kYunetBlocks) / kYunetLevels, level = (s - kYunetBlocks) % kYunetLevels;
       block = &net.heads[level];
       first = kHeadFirst[head];
     }
-    packPointwise(w, b, spec.in, spec.out, block->out, first, *block);
-    packDepthwise(dw, dwb, spec.out, block->out, first, *block);
+    packPointwise(w, b, wanted.in, wanted.out, block->out, first, *block);
+    packDepthwise(dw, dwb, wanted.out, block->out, first, *block);
   }
   return true;
 }
