@@ -99,10 +99,13 @@ class MORVIK_API GCONFIG_MORVIK {
   // eyes and fits the landmarks on that crop; 1 fits them on the face box in
   // the loaded image and cuts the chip from there, as dlib's own face
   // recognition does, so that a face is described as plain dlib describes
-  // it from that box. describe.jitters above 1 averages the descriptors of
+  // it from that box; 2 does the same, then fits the landmarks again from
+  // the box the landmark model itself would draw around the first fit, so
+  // that a face is described alike whichever finder drew its box (boxes of
+  // other sizes and margins than dlib's HOG finder's). describe.jitters above 1 averages the descriptors of
   // that many randomly shifted, scaled, turned and mirrored copies of the
   // chip (a fixed seed per face: the result is reproducible).
-  int align_mode = 0;        // 0 or 1
+  int align_mode = 0;        // 0, 1 or 2
   int describe_jitters = 0;  // 0 to 64; 0 and 1 describe the chip once
   // The YuNet finder: the lowest score of a face it keeps (0 to 1), its
   // working-size bounds (0: off), and whether bit 0x80 of a one-byte finder

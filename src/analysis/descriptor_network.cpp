@@ -18,6 +18,7 @@
 #include "morvik/global_cache.h"
 #include "analysis/box_descriptor.h"
 #include "analysis/describe_models.h"
+#include "analysis/landmarks.h"
 #include "models/model_file.h"
 #include "morvik/morvik.h"
 
@@ -28,6 +29,9 @@ using morvik::MetricNet;
 
 constexpr unsigned long kChipSize = 150;
 constexpr unsigned long kBatchSize = 16;
+// Landmark fits after the first in "align.mode" 2: a second one measured
+// no better on labelled pairs.
+constexpr int kBoxSettling = 1;
 
 struct LoadMetricNet {
   bool operator()(MetricNet& net) const {
@@ -97,6 +101,14 @@ int computeBoxDescriptor(MetricNet& net, const cv::Mat& image, const cv::Rect& b
   rectangle rect(box.x, box.y, int64_t{box.x} + box.width - 1, int64_t{box.y} + box.height - 1);
   full_object_detection shape = dlib_get_shape(view, rect);
   if (shape.num_parts() != 68) return MV_EXCEPTION;
+  if (g_config.align_mode == 2) {
+    // The landmarks fitted again from the box the model itself would have
+    // drawn around them, whatever box the finder drew.
+    for (int i = 0; i < kBoxSettling; ++i) {
+      rect = morvik::meanShapeBox(shape, rect);
+      shape = dlib_get_shape(view, rect);
+    }
+  }
 
   matrix<rgb_pixel> chip;
   extract_image_chip(view, get_face_chip_details(shape, kChipSize, padding), chip);

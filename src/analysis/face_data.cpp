@@ -99,7 +99,7 @@ int MorvikInfo::getFacesInfo(std::vector<mv::Face>& faces, std::vector<mv::FaceD
   morvik::loadDescribeModels();
 
   PreparedImage full;
-  const bool from_box = g_config.align_mode == 1;
+  const bool from_box = g_config.align_mode != 0;
   for (size_t i = 0; i < faces.size(); ++i) {
     mv::Face& face = faces[i];
     if (from_box) {

@@ -2,6 +2,7 @@
 // centres and the rectangle that encloses a face's landmarks.
 #include <dlib/serialize.h>
 
+#include <cmath>
 #include <future>
 #include <string>
 #include <system_error>
@@ -122,6 +123,35 @@ void adoptLandmarkModel(LandmarkPrefetch& prefetched) {
   // The host may have pointed the option at another file meanwhile.
   if (model && !LandmarkCache::loaded() && prefetched.path == g_config.dlib_shape)
     cachedModel<ThreadLandmarks>(LoadLandmarks{model});
+}
+
+dlib::rectangle meanShapeBox(const dlib::full_object_detection& shape, const dlib::rectangle& fallback) {
+  const dlib::matrix<float, 0, 1>& mean = landmarkModel()->mean_shape();
+  const unsigned long n = shape.num_parts();
+  if (n == 0 || static_cast<unsigned long>(mean.size()) != 2 * n) return fallback;
+  // Centres of both point sets, then the size s minimising
+  // sum |s * (m - m0) - (p - p0)|^2 over the points.
+  double mx = 0, my = 0, px = 0, py = 0;
+  for (unsigned long i = 0; i < n; ++i) {
+    mx += mean(2 * i);
+    my += mean(2 * i + 1);
+    px += static_cast<double>(shape.part(i).x());
+    py += static_cast<double>(shape.part(i).y());
+  }
+  mx /= n, my /= n, px /= n, py /= n;
+  double cross = 0, spread = 0;
+  for (unsigned long i = 0; i < n; ++i) {
+    const double dx = mean(2 * i) - mx, dy = mean(2 * i + 1) - my;
+    cross += dx * (static_cast<double>(shape.part(i).x()) - px) + dy * (static_cast<double>(shape.part(i).y()) - py);
+    spread += dx * dx + dy * dy;
+  }
+  const double size = cross / spread;
+  const double left = px - size * mx, top = py - size * my;
+  // Coordinates stay far inside the range of a box's long sides.
+  constexpr double kLimit = 1e9;
+  if (!(size >= 1.0 && size < kLimit && std::fabs(left) < kLimit && std::fabs(top) < kLimit)) return fallback;
+  const long x = std::lround(left), y = std::lround(top), side = std::lround(size);
+  return dlib::rectangle(x, y, x + side, y + side);
 }
 
 }  // namespace morvik

@@ -10,11 +10,25 @@
 #ifndef MORVIK_LANDMARKS_H_
 #define MORVIK_LANDMARKS_H_
 
+#include <dlib/geometry/rectangle.h>
+#include <dlib/image_processing/full_object_detection.h>
 #include <opencv2/core.hpp>
 
 // DlibUpdateOptimalFaceRect(image, rect) on an image of which only `loaded`
 // holds its pixels (8-bit BGR). Returns false, leaving `rect` alone, when
 // the fit read pixels of the image outside `loaded`.
 bool refitFaceRectWithin(cv::Mat& image, cv::Rect& rect, const cv::Rect& loaded);
+
+namespace morvik {
+
+// The face box in the landmark model's own terms for a face whose
+// landmarks are `shape`: the square in which the model's mean shape best
+// matches them (least squares over its size and place). Finders draw boxes
+// of their own sizes and margins; a fit started from this box starts where
+// the model was trained to start. `fallback` when the shape does not have
+// the model's points or gives no usable square.
+dlib::rectangle meanShapeBox(const dlib::full_object_detection& shape, const dlib::rectangle& fallback);
+
+}  // namespace morvik
 
 #endif  // MORVIK_LANDMARKS_H_

@@ -65,6 +65,10 @@ class LandmarkModel {
   bool assign(LandmarkParts&& parts);
 
   unsigned long num_parts() const { return static_cast<unsigned long>(parts_.initial_shape.size() / 2); }
+  // The shape every prediction starts from, x and y of each point in the
+  // unit square of the face box ((0,0) its top-left, (1,1) its
+  // bottom-right corner): the mean face of the model's training boxes.
+  const dlib::matrix<float, 0, 1>& mean_shape() const { return parts_.initial_shape; }
   bool fits() const { return fits_; }
   // Whether every coordinate (initial shape, deltas, leaves) is finite.
   bool finite() const;

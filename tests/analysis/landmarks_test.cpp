@@ -3,11 +3,16 @@
 #include <dlib/serialize.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <fstream>
+
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/global_cache.h"
 #include "morvik/morvik.h"
 #include "morvik/morvik_info.h"
+#include "analysis/landmarks.h"
+#include "models/landmark_model.h"
 #include "support/test_support.h"
 
 namespace {
@@ -135,6 +140,42 @@ TEST_F(LandmarkModel, MissingModelThrowsAndCachesNothing) {
 TEST_F(LandmarkModel, RectangleOutsideTheImageIsAccepted) {
   cv::Rect r(-100, 700, 200, 200);
   EXPECT_EQ(dlib_get_shape(image_, r).num_parts(), 68u);
+}
+
+// The box the model's mean shape is placed in, found back from the shape.
+TEST_F(LandmarkModel, MeanShapeBoxFindsTheBoxOfThePlacedMeanShape) {
+  std::ifstream in(g_config.dlib_shape, std::ios::binary);
+  morvik::LandmarkModel model;
+  morvik::deserialize(model, in);
+  const dlib::matrix<float, 0, 1>& mean = model.mean_shape();
+  ASSERT_EQ(mean.size(), 136);
+  const dlib::rectangle fallback(1, 2, 3, 4);
+  for (const dlib::rectangle& box : {dlib::rectangle(150, 180, 1150, 1180), dlib::rectangle(-400, 30, 1600, 2030),
+                                     dlib::rectangle(7, 9, 207, 209)}) {
+    // The unit square spans the box's corners, (1, 1) its bottom-right pixel.
+    const double side = box.right() - box.left();
+    std::vector<dlib::point> parts;
+    for (long i = 0; i < 68; ++i)
+      parts.emplace_back(std::lround(box.left() + mean(2 * i) * side), std::lround(box.top() + mean(2 * i + 1) * side));
+    const dlib::rectangle found = morvik::meanShapeBox(dlib::full_object_detection(box, parts), fallback);
+    EXPECT_NEAR(found.left(), box.left(), 1) << box;
+    EXPECT_NEAR(found.top(), box.top(), 1) << box;
+    EXPECT_NEAR(found.right(), box.right(), 1) << box;
+    EXPECT_NEAR(found.bottom(), box.bottom(), 1) << box;
+  }
+}
+
+TEST_F(LandmarkModel, MeanShapeBoxKeepsTheFallbackForShapesWithoutABox) {
+  const dlib::rectangle fallback(1, 2, 30, 40);
+  const dlib::rectangle any(0, 0, 99, 99);
+  // Not the model's points; all points on one pixel; far off any image.
+  EXPECT_EQ(morvik::meanShapeBox(dlib::full_object_detection(any, std::vector<dlib::point>(5)), fallback), fallback);
+  EXPECT_EQ(morvik::meanShapeBox(dlib::full_object_detection(any, std::vector<dlib::point>(68, dlib::point(5, 5))),
+                                 fallback),
+            fallback);
+  std::vector<dlib::point> far;
+  for (long i = 0; i < 68; ++i) far.emplace_back(4000000000000L + i * 1000000000000L, i);
+  EXPECT_EQ(morvik::meanShapeBox(dlib::full_object_detection(any, far), fallback), fallback);
 }
 
 }  // namespace
