@@ -40,36 +40,13 @@
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/morvik_info.h"
+#include "support/plain_dlib_net.h"
 
 namespace {
 
 using namespace dlib;
 
-// anet_type of dlib's dnn_face_recognition example.
-template <template <int, template <typename> class, int, typename> class block, int N,
-          template <typename> class BN, typename SUBNET>
-using residual = add_prev1<block<N, BN, 1, tag1<SUBNET>>>;
-template <template <int, template <typename> class, int, typename> class block, int N,
-          template <typename> class BN, typename SUBNET>
-using residual_down = add_prev2<avg_pool<2, 2, 2, 2, skip1<tag2<block<N, BN, 2, tag1<SUBNET>>>>>>;
-template <int N, template <typename> class BN, int stride, typename SUBNET>
-using block = BN<con<N, 3, 3, 1, 1, relu<BN<con<N, 3, 3, stride, stride, SUBNET>>>>>;
-template <int N, typename SUBNET>
-using ares = relu<residual<block, N, affine, SUBNET>>;
-template <int N, typename SUBNET>
-using ares_down = relu<residual_down<block, N, affine, SUBNET>>;
-template <typename SUBNET>
-using alevel0 = ares_down<256, SUBNET>;
-template <typename SUBNET>
-using alevel1 = ares<256, ares<256, ares_down<256, SUBNET>>>;
-template <typename SUBNET>
-using alevel2 = ares<128, ares<128, ares_down<128, SUBNET>>>;
-template <typename SUBNET>
-using alevel3 = ares<64, ares<64, ares<64, ares_down<64, SUBNET>>>>;
-template <typename SUBNET>
-using alevel4 = ares<32, ares<32, ares<32, SUBNET>>>;
-using anet_type = loss_metric<fc_no_bias<128, avg_pool_everything<alevel0<alevel1<alevel2<alevel3<alevel4<
-    max_pool<3, 3, 2, 2, relu<affine<con<32, 7, 7, 2, 2, input_rgb_image_sized<150>>>>>>>>>>>>>;
+using anet_type = plain_dlib::DescriptorNet;
 
 using Vec = std::vector<float>;
 using Clock = std::chrono::steady_clock;
@@ -206,6 +183,7 @@ struct Tool {
   anet_type net;
   mv::FindFaceAlgoType algo;
   int jitters = 0;
+  bool plain_dlib = true;  // --plain-dlib 0 skips plain dlib (most of the time)
   std::map<std::string, Timer> timers;
 
   // Plain dlib, as its face recognition example does it.
@@ -262,7 +240,7 @@ struct Tool {
   void photo(const std::string& dir, Photo& p) {
     const cv::Mat image = cv::imread(dir + "/" + p.path, cv::IMREAD_COLOR);
     if (image.empty()) return;
-    plainDlib(image, p);
+    if (plain_dlib) plainDlib(image, p);
     if (!p.shape.empty()) {
       p.shape_left = mean(p.shape, 36, 41);
       p.shape_right = mean(p.shape, 42, 47);
@@ -302,6 +280,7 @@ struct Tool {
       withOptions(0, 0, [&] { describe(image, truth, "library, landmark eyes", p); });
     }
     withOptions(1, 0, [&] { describe(image, faces, "align.mode 1", p); });
+    withOptions(2, 0, [&] { describe(image, faces, "align.mode 2", p); });
     if (p.dlib_found && !p.dlib_upsampled) {
       std::vector<mv::Face> box(1);
       box[0].rect = mv::Rectangle{p.dlib_box.x, p.dlib_box.y, p.dlib_box.width, p.dlib_box.height};
@@ -311,6 +290,7 @@ struct Tool {
       const std::string j = " + jitters " + std::to_string(jitters);
       withOptions(0, jitters, [&] { describe(image, faces, "library defaults" + j, p); });
       withOptions(1, jitters, [&] { describe(image, faces, "align.mode 1" + j, p); });
+      withOptions(2, jitters, [&] { describe(image, faces, "align.mode 2" + j, p); });
     }
   }
 };
@@ -341,6 +321,47 @@ Score score(const std::vector<Pair>& pairs, const std::map<std::string, Photo>& 
   return s;
 }
 
+// How far apart a way's distances of same-person and different-person
+// pairs lie (d' = difference of the means over their pooled deviation),
+// and its accuracy at the best single threshold: finer than the count of
+// pairs right at 0.6, which moves by one or two pairs between ways.
+struct Separation {
+  double d_prime = 0, best_accuracy = 0, best_threshold = 0;
+};
+
+Separation separation(const std::vector<Pair>& pairs, const std::map<std::string, Photo>& photos,
+                      const std::string& way) {
+  std::vector<std::pair<double, bool>> d;
+  for (const Pair& pair : pairs) {
+    const auto& a = photos.at(pair.a).ways;
+    const auto& b = photos.at(pair.b).ways;
+    d.emplace_back(a.count(way) && b.count(way) ? distance(a.at(way).v, b.at(way).v) : 9.0, pair.same);
+  }
+  double n[2] = {0, 0}, sum[2] = {0, 0}, sq[2] = {0, 0};
+  for (const auto& [x, same] : d) {
+    if (x >= 9.0) continue;
+    n[same] += 1, sum[same] += x, sq[same] += x * x;
+  }
+  Separation s;
+  if (n[0] < 2 || n[1] < 2) return s;
+  const double m0 = sum[0] / n[0], m1 = sum[1] / n[1];
+  const double v0 = sq[0] / n[0] - m0 * m0, v1 = sq[1] / n[1] - m1 * m1;
+  s.d_prime = (m0 - m1) / std::sqrt((v0 + v1) / 2);
+  std::sort(d.begin(), d.end());
+  size_t different_below = 0, same_total = 0;
+  for (const auto& e : d) same_total += e.second;
+  size_t same_below = 0;
+  for (size_t i = 0; i < d.size(); ++i) {
+    (d[i].second ? same_below : different_below)++;
+    const double acc = double(same_below + (d.size() - same_total - different_below)) / d.size();
+    if (acc > s.best_accuracy) {
+      s.best_accuracy = acc;
+      s.best_threshold = i + 1 < d.size() ? (d[i].first + d[i + 1].first) / 2 : d[i].first;
+    }
+  }
+  return s;
+}
+
 // Why a photo's library descriptor is off, first matching cause.
 std::string photoCause(const Photo& p) {
   if (!p.lib_found) return "library found no face";
@@ -365,6 +386,7 @@ int main(int argc, char** argv) {
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
     if (arg == "--algo") tool.algo = static_cast<mv::FindFaceAlgoType>(std::strtol(argv[i + 1], nullptr, 0));
+    if (arg == "--plain-dlib") tool.plain_dlib = std::atoi(argv[i + 1]) != 0;
     if (arg == "--jitters") tool.jitters = std::atoi(argv[i + 1]);
     if (arg == "--csv") csv = argv[i + 1];
     if (arg == "--limit") limit = std::strtoul(argv[i + 1], nullptr, 10);
@@ -393,14 +415,16 @@ int main(int argc, char** argv) {
     for (const auto& [way, w] : photo.ways) ways.insert(way);
   std::printf("\n%zu pairs, %zu photos, finder chain 0x%02X, threshold %.2f\n", pairs.size(), photos.size(),
               unsigned(tool.algo), kThreshold);
-  std::printf("%-40s %8s %8s %10s %10s %12s\n", "way", "right", "accuracy", "same acc.", "diff. rej.", "ms per face");
+  std::printf("%-40s %8s %8s %10s %10s %12s %8s %16s\n", "way", "right", "accuracy", "same acc.", "diff. rej.",
+              "ms per face", "d'", "best acc. (t)");
   for (const std::string& way : ways) {
     const Score s = score(pairs, photos, way);
+    const Separation sep = separation(pairs, photos, way);
     const Timer& t = tool.timers[way];
-    std::printf("%-40s %8zu %8.4f %10.3f %10.3f %12.1f\n", way.c_str(), s.right, double(s.right) / pairs.size(),
-                double(s.same_accepted) / std::max<size_t>(s.same, 1),
+    std::printf("%-40s %8zu %8.4f %10.3f %10.3f %12.1f %8.3f %9.4f (%.3f)\n", way.c_str(), s.right,
+                double(s.right) / pairs.size(), double(s.same_accepted) / std::max<size_t>(s.same, 1),
                 double(s.different_rejected) / std::max<size_t>(s.different, 1),
-                t.faces ? 1000.0 * t.seconds / t.faces : 0.0);
+                t.faces ? 1000.0 * t.seconds / t.faces : 0.0, sep.d_prime, sep.best_accuracy, sep.best_threshold);
   }
 
   // Per photo.
