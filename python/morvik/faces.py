@@ -17,7 +17,7 @@ from dataclasses import dataclass, field
 from typing import Any, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 from . import _native, _numpy
-from ._codes import FIND_CNN, FIND_CONFIRM, FIND_HAAR, FIND_HOG, FIND_LBP, FIND_PICO, FIND_YUNET
+from ._codes import FIND_CNN, FIND_CONFIRM, FIND_HAAR, FIND_HOG, FIND_LBP, FIND_PICO, FIND_YUNET, MV_INVALID_ARGS
 from .errors import MorvikError, NoFaceError, check
 from .images import pixels_of, source_name
 from .options import options
@@ -29,10 +29,11 @@ _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 # and five points.
 FIND_DEFAULT = FIND_YUNET
 _ALL_FINDERS = 0xFF | FIND_YUNET
-# How describe() aligns a face unless told otherwise ("align.mode"): 1
-# describes it from the finder's box as plain dlib does, which calls more
-# pairs of photos right than the library's own default 0 (README).
-ALIGN_DEFAULT = 1
+# How describe() aligns a face unless told otherwise ("align.mode"): 2
+# describes it as plain dlib does, from the box the landmark model draws
+# around the face the finder found, which calls more pairs of photos right
+# than the library's own default 0 (README).
+ALIGN_DEFAULT = 2
 
 #: A finder selection: bits (FIND_HOG | FIND_CNN) or the command line's names
 #: joined by '+' or ',' ("yunet", "hog", "cnn", "hog+cnn", ...; see finder_names()).
@@ -61,7 +62,7 @@ def finder_bits(algo: Algo) -> int:
     for name in algo.replace(",", "+").split("+"):
         key = name.strip().lower()
         if key not in known:
-            raise MorvikError(-1, "unknown finder %r (use finder bits or %s)"
+            raise MorvikError(MV_INVALID_ARGS, "unknown finder %r (use finder bits or %s)"
                               % (name, ", ".join(known)))
         bits |= known[key]
     return bits
@@ -138,7 +139,7 @@ def _from_c(found: _native.FoundFace) -> Face:
 
 def _to_c(face: Face) -> _native.Face:
     if not isinstance(face, Face):
-        raise MorvikError(-1, "faces must be morvik.Face records, not %s" % type(face).__name__)
+        raise MorvikError(MV_INVALID_ARGS, "faces must be morvik.Face records, not %s" % type(face).__name__)
     c = _native.Face()
     c.from_shape = face.from_shape
     c.angle = face.angle
@@ -154,12 +155,12 @@ def _coordinates(values: Iterable[Any], count: int, name: str) -> List[int]:
     try:
         numbers = [int(v) for v in values]
     except (TypeError, ValueError, OverflowError):
-        raise MorvikError(-1, "Face.%s must hold %d integers, not %r" % (name, count, values)) from None
+        raise MorvikError(MV_INVALID_ARGS, "Face.%s must hold %d integers, not %r" % (name, count, values)) from None
     if len(numbers) != count:
-        raise MorvikError(-1, "Face.%s must hold %d integers, not %r" % (name, count, values))
+        raise MorvikError(MV_INVALID_ARGS, "Face.%s must hold %d integers, not %r" % (name, count, values))
     for n in numbers:
         if not _INT32_MIN <= n <= _INT32_MAX:
-            raise MorvikError(-1, "Face.%s value %d is outside the 32-bit range" % (name, n))
+            raise MorvikError(MV_INVALID_ARGS, "Face.%s value %d is outside the 32-bit range" % (name, n))
     return numbers
 
 
@@ -186,9 +187,9 @@ def describe_in_pixels(pixels: _native.Image, c_faces: List[Any]) -> List[_nativ
 def _check_finding(algo: Algo, max_faces: int) -> int:
     bits = finder_bits(algo)
     if not isinstance(max_faces, int) or max_faces < 1:
-        raise MorvikError(-1, "max_faces must be a positive integer")
+        raise MorvikError(MV_INVALID_ARGS, "max_faces must be a positive integer")
     if isinstance(bits, bool) or not isinstance(bits, int) or not 0 <= bits <= _ALL_FINDERS:
-        raise MorvikError(-1, "algo must be finder names or a finder bit set from 0 to 0x1FF")
+        raise MorvikError(MV_INVALID_ARGS, "algo must be finder names or a finder bit set from 0 to 0x1FF")
     return bits
 
 
@@ -309,16 +310,16 @@ def _descriptor(value: DescriptorLike) -> array.array:
         try:
             vector = np.ascontiguousarray(value, dtype=np.float32)
         except (TypeError, ValueError):
-            raise MorvikError(-1, "a descriptor must be a sequence of numbers") from None
+            raise MorvikError(MV_INVALID_ARGS, "a descriptor must be a sequence of numbers") from None
         if vector.ndim != 1:
-            raise MorvikError(-1, "a descriptor must be a flat sequence of numbers")
+            raise MorvikError(MV_INVALID_ARGS, "a descriptor must be a flat sequence of numbers")
         return array.array("f", vector.tobytes())
     if isinstance(value, (str, bytes)):
-        raise MorvikError(-1, "a descriptor must be a sequence of numbers")
+        raise MorvikError(MV_INVALID_ARGS, "a descriptor must be a sequence of numbers")
     try:
         return array.array("f", value)
     except (TypeError, ValueError, OverflowError):
-        raise MorvikError(-1, "a descriptor must be a flat sequence of numbers") from None
+        raise MorvikError(MV_INVALID_ARGS, "a descriptor must be a flat sequence of numbers") from None
 
 
 def compare(a: DescriptorLike, b: DescriptorLike) -> float:
@@ -329,7 +330,7 @@ def compare(a: DescriptorLike, b: DescriptorLike) -> float:
     # CompareVectors measures vectors of any equal length; a face's
     # descriptor has 128 values, and anything else compared is a mistake.
     if len(first) != _native.DESCRIPTOR_SIZE or len(second) != _native.DESCRIPTOR_SIZE:
-        raise MorvikError(-1, "descriptors must have %d values each, not %d and %d"
+        raise MorvikError(MV_INVALID_ARGS, "descriptors must have %d values each, not %d and %d"
                           % (_native.DESCRIPTOR_SIZE, len(first), len(second)))
     distance = ctypes.c_double()
     c_first = (ctypes.c_float * len(first)).from_buffer(first)
@@ -338,7 +339,7 @@ def compare(a: DescriptorLike, b: DescriptorLike) -> float:
                                      ctypes.sizeof(c_second), ctypes.byref(distance)),
           "descriptors of %d and %d values" % (len(first), len(second)))
     if not math.isfinite(distance.value):
-        raise MorvikError(-1, "a descriptor holds a value that is not finite")
+        raise MorvikError(MV_INVALID_ARGS, "a descriptor holds a value that is not finite")
     return distance.value
 
 
@@ -349,10 +350,10 @@ def _rows(known: Any) -> List[DescriptorLike]:
         if known.ndim == 1 and known.size == 0:
             return []
         if known.ndim != 2:
-            raise MorvikError(-1, "known descriptors must be a 2-D array, one descriptor per row")
+            raise MorvikError(MV_INVALID_ARGS, "known descriptors must be a 2-D array, one descriptor per row")
         return list(known)
     if isinstance(known, (str, bytes, Description)):
-        raise MorvikError(-1, "known descriptors must be a sequence of descriptors")
+        raise MorvikError(MV_INVALID_ARGS, "known descriptors must be a sequence of descriptors")
     return list(known)
 
 
@@ -369,9 +370,9 @@ def distances(known: Any, descriptor: DescriptorLike) -> List[float]:
         query = np.frombuffer(_descriptor(descriptor), dtype=np.float32).astype(np.float64)
         matrix = np.stack([np.frombuffer(_descriptor(r), dtype=np.float32) for r in rows])
         if matrix.shape[1] != query.shape[0]:
-            raise MorvikError(-1, "descriptors of %d and %d values" % (matrix.shape[1], query.shape[0]))
+            raise MorvikError(MV_INVALID_ARGS, "descriptors of %d and %d values" % (matrix.shape[1], query.shape[0]))
         if not np.all(np.isfinite(matrix)) or not np.all(np.isfinite(query)):
-            raise MorvikError(-1, "a descriptor holds a value that is not finite")
+            raise MorvikError(MV_INVALID_ARGS, "a descriptor holds a value that is not finite")
         return np.linalg.norm(matrix.astype(np.float64) - query, axis=1).tolist()
     return [compare(row, descriptor) for row in rows]
 
