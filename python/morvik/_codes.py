@@ -20,9 +20,11 @@ def _values() -> Dict[str, int]:
 
 _VALUES = _values()
 
+MV_INVALID_ARGS = _VALUES["MV_C_INVALID_ARGS"]
 MV_PARSE_IMAGE = _VALUES["MV_C_PARSE_IMAGE"]
 MV_NO_FACE = _VALUES["MV_C_NO_FACE"]
 MV_EXCEPTION = _VALUES["MV_C_EXCEPTION"]
+MV_PROPERTY_NAME = _VALUES["MV_C_PROPERTY_NAME"]
 # Every result code by its name in morvik_c.h without "MV_C_".
 RESULT_CODES = {name[len("MV_C_"):]: value for name, value in _VALUES.items()
                 if name.startswith("MV_C_")}

@@ -12,6 +12,7 @@ import stat
 import tempfile
 from typing import Any, BinaryIO, Iterable, Iterator, Literal, Optional, Union
 
+from ._codes import MV_INVALID_ARGS
 from .errors import MorvikError
 
 #: A path as the library takes it: str, bytes or os.PathLike.
@@ -33,9 +34,9 @@ def native_path(path: AnyPath) -> bytes:
     try:
         encoded = os.fsencode(os.fspath(path))
     except TypeError:
-        raise MorvikError(-1, "a path is a str, bytes or os.PathLike, not %s" % type(path).__name__) from None
+        raise MorvikError(MV_INVALID_ARGS, "a path is a str, bytes or os.PathLike, not %s" % type(path).__name__) from None
     if b"\0" in encoded:
-        raise MorvikError(-1, "a path cannot hold a NUL byte: %r" % (path,))
+        raise MorvikError(MV_INVALID_ARGS, "a path cannot hold a NUL byte: %r" % (path,))
     return encoded
 
 
@@ -43,7 +44,7 @@ def _kind(mode: int) -> str:
     return "is a directory" if stat.S_ISDIR(mode) else "not a regular file"
 
 
-def open_regular(path: AnyPath, code: int = -1) -> BinaryIO:
+def open_regular(path: AnyPath, code: int = MV_INVALID_ARGS) -> BinaryIO:
     """A binary file object reading the regular file at `path`; MorvikError
     `code` with the reason for anything else, before a byte is read (the
     open cannot block: O_NONBLOCK, then fstat)."""
@@ -113,11 +114,11 @@ def open_for_append(path: AnyPath) -> BinaryIO:
     try:
         fd = os.open(name, flags, 0o644)
     except OSError as e:
-        raise MorvikError(-1, "cannot write %s: %s" % (os.fsdecode(name), e.strerror or e)) from None
+        raise MorvikError(MV_INVALID_ARGS, "cannot write %s: %s" % (os.fsdecode(name), e.strerror or e)) from None
     mode = os.fstat(fd).st_mode
     if not stat.S_ISREG(mode):
         os.close(fd)
-        raise MorvikError(-1, "cannot write %s: %s" % (os.fsdecode(name), _kind(mode)))
+        raise MorvikError(MV_INVALID_ARGS, "cannot write %s: %s" % (os.fsdecode(name), _kind(mode)))
     os.set_blocking(fd, True)
     f = os.fdopen(fd, "ab")
     size = os.fstat(fd).st_size
@@ -141,18 +142,18 @@ class IndexLock:
                 fd = os.open(self.path, os.O_RDONLY | os.O_CREAT | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC,
                              0o644)
             except OSError as e:
-                raise MorvikError(-1, "cannot lock the index (%s: %s)" % (self.path, e.strerror or e)) from None
+                raise MorvikError(MV_INVALID_ARGS, "cannot lock the index (%s: %s)" % (self.path, e.strerror or e)) from None
             held = os.fstat(fd)
             if not stat.S_ISREG(held.st_mode):
                 os.close(fd)
-                raise MorvikError(-1, "cannot lock the index (%s is not a regular file)" % self.path)
+                raise MorvikError(MV_INVALID_ARGS, "cannot lock the index (%s is not a regular file)" % self.path)
             try:
                 fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
             except OSError as e:
                 os.close(fd)
                 if e.errno in (errno.EWOULDBLOCK, errno.EAGAIN):
-                    raise MorvikError(-1, "another run is writing this index (%s)" % self.path[:-5]) from None
-                raise MorvikError(-1, "cannot lock the index (%s)" % (e.strerror or e)) from None
+                    raise MorvikError(MV_INVALID_ARGS, "another run is writing this index (%s)" % self.path[:-5]) from None
+                raise MorvikError(MV_INVALID_ARGS, "cannot lock the index (%s)" % (e.strerror or e)) from None
             try:
                 named = os.stat(self.path)
             except OSError:
@@ -161,7 +162,7 @@ class IndexLock:
                 self.fd = fd
                 return self
             os.close(fd)  # unlinked by the run that held it: take the new one
-        raise MorvikError(-1, "cannot lock the index (%s keeps changing)" % self.path)
+        raise MorvikError(MV_INVALID_ARGS, "cannot lock the index (%s keeps changing)" % self.path)
 
     def __exit__(self, *exc: Any) -> Literal[False]:
         if self.fd is not None:

@@ -17,6 +17,7 @@ import threading
 from typing import Any, Callable, List, Optional, Sequence, Tuple, TypeVar, Union
 
 from . import _files, _native, _numpy
+from ._codes import MV_EXCEPTION, MV_INVALID_ARGS
 from .errors import MorvikError, check
 from .faces import Description, DescriptorLike
 
@@ -96,13 +97,13 @@ def _matrix(descriptors: Descriptors) -> Any:
     try:
         matrix = np.ascontiguousarray(descriptors, dtype=np.float32)
     except (TypeError, ValueError):
-        raise MorvikError(-1, "descriptors must be numbers") from None
+        raise MorvikError(MV_INVALID_ARGS, "descriptors must be numbers") from None
     if matrix.ndim == 1:
         matrix = matrix.reshape(1, -1)
     if matrix.ndim != 2 or matrix.shape[1] != _native.DESCRIPTOR_SIZE:
-        raise MorvikError(-1, "descriptors must have 128 values each, not shape %s" % (matrix.shape,))
+        raise MorvikError(MV_INVALID_ARGS, "descriptors must have 128 values each, not shape %s" % (matrix.shape,))
     if not np.all(np.isfinite(matrix)):
-        raise MorvikError(-1, "a descriptor holds a value that is not finite")
+        raise MorvikError(MV_INVALID_ARGS, "a descriptor holds a value that is not finite")
     return matrix
 
 
@@ -122,7 +123,7 @@ def _holding_the_index(changes: bool = False) -> Callable[[_F], _F]:
         def held(self: Index, *args: Any, **kwargs: Any) -> Any:
             with self._lock:
                 if changes and self._busy:
-                    raise MorvikError(-1, "the index cannot change during its own call")
+                    raise MorvikError(MV_INVALID_ARGS, "the index cannot change during its own call")
                 self._busy += 1
                 try:
                     return method(self, *args, **kwargs)
@@ -162,7 +163,7 @@ class Index:
 
     def __init__(self, kind: str = "auto") -> None:
         if kind not in _KINDS:
-            raise MorvikError(-1, "kind must be one of %s" % ", ".join(sorted(_KINDS)))
+            raise MorvikError(MV_INVALID_ARGS, "kind must be one of %s" % ", ".join(sorted(_KINDS)))
         self._handle = ctypes.c_void_p()
         check(_lib.MvIndexCreate(_KINDS[kind], ctypes.byref(self._handle)))
 
@@ -194,7 +195,7 @@ class Index:
 
     def _live(self) -> ctypes.c_void_p:
         if not self._handle or self._close_pending:
-            raise MorvikError(-1, "the index is closed")
+            raise MorvikError(MV_INVALID_ARGS, "the index is closed")
         return self._handle
 
     @_holding_the_index()
@@ -236,17 +237,17 @@ class Index:
         with `threshold`, only those closer than it. `exact` compares with
         every face whatever the index is built as."""
         if not isinstance(k, int) or k < 1:
-            raise MorvikError(-1, "k must be a positive integer")
+            raise MorvikError(MV_INVALID_ARGS, "k must be a positive integer")
         vector = _matrix(query)
         if vector.shape[0] != 1:
-            raise MorvikError(-1, "search takes one descriptor")
+            raise MorvikError(MV_INVALID_ARGS, "search takes one descriptor")
         results = (_Neighbor * k)()
         found = ctypes.c_size_t(k)
         check(_lib.MvIndexSearch(self._live(), vector.ctypes.data_as(_float_p), k,
                                  _SEARCH_EXACT if exact else 0, results, ctypes.byref(found)))
         pairs = [(int(results[i].id), float(results[i].distance)) for i in range(found.value)]
         if any(face_id >= len(self) for face_id, _ in pairs):
-            raise MorvikError(-8, "the index answered with a face it does not hold")
+            raise MorvikError(MV_EXCEPTION, "the index answered with a face it does not hold")
         if threshold is not None:
             pairs = [pair for pair in pairs if pair[1] < threshold]
         return pairs

@@ -18,7 +18,7 @@ import os
 from typing import Any, Iterator, Tuple, Union
 
 from . import _files, _native, _numpy
-from ._codes import MV_PARSE_IMAGE
+from ._codes import MV_INVALID_ARGS, MV_PARSE_IMAGE
 from .errors import MorvikError, check
 
 _FORMATS = {
@@ -41,7 +41,7 @@ def channel_order_of(channel_order: str) -> str:
     """"BGR" or "RGB" for `channel_order` in any case; MorvikError -1 else."""
     order = channel_order.upper() if isinstance(channel_order, str) else None
     if order not in ("BGR", "RGB"):
-        raise MorvikError(-1, "channel_order must be 'BGR' (OpenCV's order, the default) or 'RGB' "
+        raise MorvikError(MV_INVALID_ARGS, "channel_order must be 'BGR' (OpenCV's order, the default) or 'RGB' "
                           "(PIL's, matplotlib's), in any case, not %r" % (channel_order,))
     return order
 
@@ -60,7 +60,7 @@ def pil_pixels(image: Any) -> Tuple[_native.Image, bytes]:
     channels, layout = _PIL_MODES[image.mode]
     width, height = image.size
     if width == 0 or height == 0:
-        raise MorvikError(-1, "the image is empty")
+        raise MorvikError(MV_INVALID_ARGS, "the image is empty")
     data = image.tobytes()
     buffer = ctypes.create_string_buffer(data, len(data))
     return _native.Image(ctypes.addressof(buffer), width, height, width * channels, layout), buffer
@@ -80,20 +80,20 @@ def as_pixels(image: Any, channel_order: str = "BGR") -> Tuple[_native.Image, An
     if is_pil_image(image):
         return pil_pixels(image)
     if not _numpy.is_array(image):
-        raise MorvikError(-1, "the image must be a file path, encoded image bytes, a NumPy "
+        raise MorvikError(MV_INVALID_ARGS, "the image must be a file path, encoded image bytes, a NumPy "
                           "array or a PIL image, not %s" % type(image).__name__)
     np = _numpy.require("an image given as an array")
     if image.dtype != np.uint8:
-        raise MorvikError(-1, "the image must hold 8-bit pixels (uint8), not %s" % image.dtype)
+        raise MorvikError(MV_INVALID_ARGS, "the image must hold 8-bit pixels (uint8), not %s" % image.dtype)
     channels = 1 if image.ndim == 2 else image.shape[2] if image.ndim == 3 else 0
     if (channels, order) not in _FORMATS:
-        raise MorvikError(-1, "the image must have shape (h, w) or (h, w, 1|3|4), not %s"
+        raise MorvikError(MV_INVALID_ARGS, "the image must have shape (h, w) or (h, w, 1|3|4), not %s"
                           % (image.shape,))
     height, width = image.shape[:2]
     if height == 0 or width == 0:
-        raise MorvikError(-1, "the image is empty")
+        raise MorvikError(MV_INVALID_ARGS, "the image is empty")
     if height > _INT32_MAX or width > _INT32_MAX:
-        raise MorvikError(-1, "the image is too large")
+        raise MorvikError(MV_INVALID_ARGS, "the image is too large")
     if image.ndim == 2:
         packed_row = image.strides[1] == 1
     else:
@@ -112,13 +112,13 @@ def read_file(path: Union[str, "os.PathLike[str]"]) -> bytes:
     with _files.open_regular(path, code=-2) as f:
         size = os.fstat(f.fileno()).st_size
         if size > _photo_byte_limit():
-            raise MorvikError(-2, "too large for an image")
+            raise MorvikError(MV_PARSE_IMAGE, "too large for an image")
         try:
             data = f.read(size)
         except OSError as e:
-            raise MorvikError(-2, e.strerror or str(e)) from None
+            raise MorvikError(MV_PARSE_IMAGE, e.strerror or str(e)) from None
     if not data:
-        raise MorvikError(-2, "empty file")
+        raise MorvikError(MV_PARSE_IMAGE, "empty file")
     return data
 
 
@@ -147,7 +147,7 @@ def _photo_byte_limit() -> int:
 def decoded(data: Union[bytes, bytearray, memoryview]) -> Iterator[_native.Image]:
     """Encoded image bytes decoded into library-owned BGR pixels."""
     if len(data) == 0:
-        raise MorvikError(-2, "no bytes")
+        raise MorvikError(MV_PARSE_IMAGE, "no bytes")
     data = bytes(data)
     image = _native.Image()
     code = _native.lib.MvDecodeImage(bytes(data), len(data), ctypes.byref(image))

@@ -10,7 +10,7 @@ import threading
 from typing import Any, Dict, Mapping, Optional, Tuple, Union
 
 from . import _files, records
-from ._codes import MV_EXCEPTION, MV_NO_FACE
+from ._codes import MV_EXCEPTION, MV_INVALID_ARGS, MV_NO_FACE
 from .errors import MorvikError
 from .faces import FIND_DEFAULT, describe_in_pixels, find_in_pixels
 from .images import decoded, read_file
@@ -80,12 +80,12 @@ def option_value(assignment: str) -> Tuple[str, Value]:
     """("KEY", value) from "KEY=VALUE", the value typed as the option is."""
     key, sep, text = assignment.partition("=")
     if not sep:
-        raise MorvikError(-1, "an option is KEY=VALUE, not %r" % (assignment,))
+        raise MorvikError(MV_INVALID_ARGS, "an option is KEY=VALUE, not %r" % (assignment,))
     kind = _options.type_of(key.strip())
     try:
         value = {"int": int, "float": float, "double": float, "string": str}[kind](text)
     except ValueError:
-        raise MorvikError(-1, "%s takes a %s, not %r" % (key, kind, text)) from None
+        raise MorvikError(MV_INVALID_ARGS, "%s takes a %s, not %r" % (key, kind, text)) from None
     return key.strip(), value
 
 

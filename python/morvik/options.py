@@ -14,6 +14,7 @@ from typing import Dict, Iterator, Optional, Tuple, Union
 Value = Union[int, float, str]
 
 from . import _native
+from ._codes import MV_INVALID_ARGS, MV_PROPERTY_NAME
 from .errors import MorvikError, check
 
 _INT32 = (-2**31, 2**31 - 1)
@@ -42,7 +43,7 @@ class Options(MutableMapping):
 
     def _type(self, key: str) -> int:
         if not isinstance(key, str) or key not in self._table():
-            raise MorvikError(-11, "no option %r" % (key,))
+            raise MorvikError(MV_PROPERTY_NAME, "no option %r" % (key,))
         return self._types[key]
 
     def type_of(self, key: str) -> str:
@@ -78,32 +79,32 @@ class Options(MutableMapping):
         name = key.encode("ascii")
         if kind == _native.OPTION_STRING:
             if not isinstance(value, str):
-                raise MorvikError(-1, "%s takes a string, not %s" % (key, type(value).__name__))
+                raise MorvikError(MV_INVALID_ARGS, "%s takes a string, not %s" % (key, type(value).__name__))
             if "\0" in value:
-                raise MorvikError(-1, "%s cannot hold a NUL byte (a path would be cut there)" % key)
+                raise MorvikError(MV_INVALID_ARGS, "%s cannot hold a NUL byte (a path would be cut there)" % key)
             text = value.encode("utf-8", "surrogateescape")
             buffer = ctypes.create_string_buffer(text, len(text))
             record = _native.OptionString(ctypes.cast(buffer, ctypes.c_void_p), len(text))
             check(_native.lib.SetOption(name, ctypes.byref(record), ctypes.sizeof(record)), key)
             return
         if isinstance(value, bool) or not isinstance(value, (int, float)):
-            raise MorvikError(-1, "%s takes a number, not %s" % (key, type(value).__name__))
+            raise MorvikError(MV_INVALID_ARGS, "%s takes a number, not %s" % (key, type(value).__name__))
         if kind == _native.OPTION_INT:
             if not isinstance(value, int) or not _INT32[0] <= value <= _INT32[1]:
-                raise MorvikError(-1, "%s takes a 32-bit whole number, not %r" % (key, value))
+                raise MorvikError(MV_INVALID_ARGS, "%s takes a 32-bit whole number, not %r" % (key, value))
             low, high = self.range_of(key) or _INT32
             if not low <= value <= high:
-                raise MorvikError(-1, "%s takes a whole number from %d to %d, not %r"
+                raise MorvikError(MV_INVALID_ARGS, "%s takes a whole number from %d to %d, not %r"
                                   % (key, low, high, value))
             c_value = ctypes.c_int32(value)
         else:
             if not math.isfinite(value) or (kind == _native.OPTION_FLOAT and abs(value) > _FLOAT_MAX):
-                raise MorvikError(-1, "%s takes a finite number, not %r" % (key, value))
+                raise MorvikError(MV_INVALID_ARGS, "%s takes a finite number, not %r" % (key, value))
             c_value = (ctypes.c_float if kind == _native.OPTION_FLOAT else ctypes.c_double)(value)
         check(_native.lib.SetOption(name, ctypes.byref(c_value), ctypes.sizeof(c_value)), key)
 
     def __delitem__(self, key: str) -> None:
-        raise MorvikError(-1, "options cannot be removed")
+        raise MorvikError(MV_INVALID_ARGS, "options cannot be removed")
 
     def __iter__(self) -> Iterator[str]:
         return iter(list(self._table()))
