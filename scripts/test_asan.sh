@@ -31,10 +31,11 @@ echo "ASan/UBSan build: $((SECONDS - start)) s"
 start=$SECONDS
 echo "== Test suite under ASan/UBSan"
 # LeakSanitizer stops every thread of the process at exit to look for
-# leaks, and its tracer now and then faults itself there ("Tracer caught
-# signal 11") after a test has passed: a failed test runs once more, and
-# fails the suite only if it fails again.
-(cd "$build" && ctest --output-on-failure -j2 --timeout 2400 --repeat until-pass:2 \
+# leaks, and its tracer sometimes faults itself there ("Tracer caught
+# signal 11") after a test has passed (seen on one of the Haar cascade
+# tests, under load): a failed test runs up to twice more, and fails the
+# suite only if it fails every time.
+(cd "$build" && ctest --output-on-failure -j2 --timeout 2400 --repeat until-pass:3 \
    -E '^(python_.*|package_consumer_test|package_deb_test)$')
 echo "Suite under ASan/UBSan: $((SECONDS - start)) s"
 
