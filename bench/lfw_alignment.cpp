@@ -40,6 +40,7 @@
 #include "morvik/config.h"
 #include "morvik/dlib_wrappers.h"
 #include "morvik/morvik_info.h"
+#include "support/lfw_pairs.h"
 #include "support/plain_dlib_net.h"
 
 namespace {
@@ -53,10 +54,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double kThreshold = 0.6;
 
-struct Pair {
-  std::string a, b;
-  bool same;
-};
+using Pair = testing_support::LfwPair;
 
 // What one way of describing gave for one photo.
 struct Way {
@@ -81,24 +79,6 @@ struct Photo {
   std::map<std::string, Way> ways;
   std::string eye_case;  // see classifyEyes
 };
-
-std::vector<Pair> readPairs(const std::string& dir) {
-  std::ifstream in(dir + "/pairs.csv");
-  std::vector<Pair> pairs;
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::stringstream s(line);
-    Pair p;
-    std::string same;
-    std::getline(s, p.a, ',');
-    std::getline(s, p.b, ',');
-    std::getline(s, same, ',');
-    p.same = same == "1";
-    pairs.push_back(p);
-  }
-  return pairs;
-}
 
 double distance(const Vec& a, const Vec& b) {
   double sum = 0.0;
@@ -396,7 +376,7 @@ int main(int argc, char** argv) {
   deserialize(g_config.dlib_shape) >> tool.sp;
   deserialize(g_config.dlib_anet) >> tool.net;
 
-  std::vector<Pair> pairs = readPairs(dir);
+  std::vector<Pair> pairs = testing_support::readLfwPairs(dir);
   if (limit > 0 && pairs.size() > limit) pairs.resize(limit);
   std::map<std::string, Photo> photos;
   for (const Pair& p : pairs) {

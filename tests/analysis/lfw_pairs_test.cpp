@@ -11,10 +11,8 @@
 // code it runs is the code the other descriptor tests run there).
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +20,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "morvik/morvik.h"
+#include "support/lfw_pairs.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define MORVIK_LFW_SANITIZED 1
@@ -44,32 +43,11 @@ constexpr size_t kDefaultsRight = 575;
 constexpr size_t kModeOneRight = 585;
 constexpr size_t kModeTwoRight = 587;
 
-struct Pair {
-  std::string a, b;
-  bool same;
-};
+using Pair = testing_support::LfwPair;
 
 std::string lfwDir() {
   const char* env = std::getenv("MORVIK_LFW_DEV");
   return env != nullptr && *env != '\0' ? env : std::string(MORVIK_TESTDATA) + "/../lfw-dev";
-}
-
-std::vector<Pair> readPairs(const std::string& dir) {
-  std::ifstream in(dir + "/pairs.csv");
-  std::vector<Pair> pairs;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream s(line);
-    Pair p;
-    std::string same;
-    std::getline(s, p.a, ',');
-    std::getline(s, p.b, ',');
-    std::getline(s, same, ',');
-    p.same = same == "1";
-    pairs.push_back(p);
-  }
-  return pairs;
 }
 
 int setAlignMode(int mode) { return SetOption("align.mode", &mode, sizeof(mode)); }
@@ -121,7 +99,7 @@ TEST(LfwPairs, DefaultsKeepTheirScoreAndTheBoxModesKeepTheirGain) {
   GTEST_SKIP() << "a minute of describing, many under the sanitizer: run by the normal suite";
 #endif
   const std::string dir = lfwDir();
-  const std::vector<Pair> pairs = readPairs(dir);
+  const std::vector<Pair> pairs = testing_support::readLfwPairs(dir);
   ASSERT_EQ(600u, pairs.size()) << dir << "/pairs.csv";
   const auto start = std::chrono::steady_clock::now();
   std::map<std::string, Described> photos;

@@ -17,31 +17,6 @@ namespace {
 using testing_support::photo;
 using testing_support::testdata;
 
-std::map<std::string, std::vector<cv::Rect>> groundTruth() {
-  std::map<std::string, std::vector<cv::Rect>> boxes;
-  std::ifstream in(testdata("faces/boxes.csv"));
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::string image, value;
-    std::getline(fields, image, ',');
-    int v[4];
-    for (int& x : v) {
-      std::getline(fields, value, ',');
-      x = std::stoi(value);
-    }
-    boxes[image].emplace_back(v[0], v[1], v[2], v[3]);
-  }
-  return boxes;
-}
-
-double iou(const cv::Rect& a, const cv::Rect& b) {
-  const double inter = (a & b).area();
-  const double uni = a.area() + b.area() - inter;
-  return uni > 0 ? inter / uni : 0.0;
-}
-
 struct Score {
   int truths = 0;
   int matched_truths = 0;
@@ -65,7 +40,7 @@ bool eyeInside(const mv::Point& p, const mv::Rectangle& r) {
 
 Score score(mv::FindFaceAlgoType algo) {
   Score s;
-  for (const auto& entry : groundTruth()) {
+  for (const auto& entry : testing_support::markedFaces()) {
     const cv::Mat image = photo(entry.first);
     EXPECT_FALSE(image.empty()) << entry.first;
     std::vector<mv::Face> faces(64);
@@ -77,7 +52,7 @@ Score score(mv::FindFaceAlgoType algo) {
     s.found += static_cast<int>(n);
     for (const cv::Rect& truth : entry.second) {
       for (const mv::Face& f : faces) {
-        if (iou(truth, f.rect) >= 0.4) {
+        if (testing_support::overlap(truth, f.rect) >= 0.4) {
           ++s.matched_truths;
           break;
         }
@@ -85,7 +60,7 @@ Score score(mv::FindFaceAlgoType algo) {
     }
     for (const mv::Face& f : faces) {
       for (const cv::Rect& truth : entry.second) {
-        if (iou(truth, f.rect) >= 0.4) {
+        if (testing_support::overlap(truth, f.rect) >= 0.4) {
           ++s.matched_found;
           break;
         }

@@ -29,29 +29,9 @@ struct Score {
   double precision() const { return reported ? double(correct) / reported : 1.0; }
 };
 
-std::map<std::string, std::vector<cv::Rect>> groundTruth() {
-  std::map<std::string, std::vector<cv::Rect>> boxes;
-  std::ifstream in(testing_support::testdata("faces/boxes.csv"));
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::replace(line.begin(), line.end(), ',', ' ');
-    std::istringstream fields(line);
-    std::string image;
-    cv::Rect r;
-    if (fields >> image >> r.x >> r.y >> r.width >> r.height) boxes[image].push_back(r);
-  }
-  return boxes;
-}
-
-double iou(const cv::Rect& a, const cv::Rect& b) {
-  const double inter = (a & b).area();
-  return inter / (a.area() + b.area() - inter);
-}
-
 Score score(mv::FindFaceAlgoType algo) {
   Score s;
-  for (const auto& [name, truth] : groundTruth()) {
+  for (const auto& [name, truth] : testing_support::markedFaces()) {
     cv::Mat image = testing_support::photo(name);
     std::vector<mv::Face> faces(64);
     size_t count = faces.size();
@@ -61,7 +41,7 @@ Score score(mv::FindFaceAlgoType algo) {
     s.reported += int(count);
     for (const cv::Rect& box : truth) {
       for (size_t i = 0; i < count; ++i) {
-        if (!used[i] && iou(box, faces[i].rect) >= 0.4) {
+        if (!used[i] && testing_support::overlap(box, faces[i].rect) >= 0.4) {
           used[i] = true;
           ++s.found;
           ++s.correct;
@@ -167,7 +147,7 @@ TEST_F(MoreFaces, AllMembersWithEyeCheck) {
 // reports the same faces, boxes and eyes.
 TEST_F(MoreFaces, OneMemberOfOneScaleGivesTheSameFaces) {
   for (int algo : {0x02, 0x04, 0x08, 0x20}) {
-    for (const auto& entry : groundTruth()) {
+    for (const auto& entry : testing_support::markedFaces()) {
       SCOPED_TRACE(testing::Message() << "selection " << algo << ", " << entry.first);
       cv::Mat image = testing_support::photo(entry.first);
       std::vector<mv::Face> plain(64), merged(64);

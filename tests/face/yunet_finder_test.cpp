@@ -27,31 +27,6 @@ std::vector<std::string> names(const DefaultFindFaceAlgo& d) {
   return out;
 }
 
-std::map<std::string, std::vector<cv::Rect>> markedFaces() {
-  std::map<std::string, std::vector<cv::Rect>> boxes;
-  std::ifstream in(testdata("faces/boxes.csv"));
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::string image, value;
-    std::getline(fields, image, ',');
-    int v[4];
-    for (int& x : v) {
-      std::getline(fields, value, ',');
-      x = std::stoi(value);
-    }
-    boxes[image].emplace_back(v[0], v[1], v[2], v[3]);
-  }
-  return boxes;
-}
-
-double iou(const cv::Rect& a, const cv::Rect& b) {
-  const double common = (a & b).area();
-  const double all = a.area() + b.area() - common;
-  return all > 0 ? common / all : 0.0;
-}
-
 bool near(const cv::Point2f& p, const cv::Rect& box) {
   // The points may lie a little outside a tight box (mouth corners, chin).
   const cv::Rect wide(box.x - box.width / 4, box.y - box.height / 4, box.width * 3 / 2, box.height * 3 / 2);
@@ -125,7 +100,7 @@ TEST(YunetFinder, WorkingSizeFollowsItsOptionsWithinTheBound) {
 TEST(YunetFinder, FindsEveryMarkedFaceWithScoreAndPoints) {
   YunetFindFaceAlgo finder;
   size_t marked = 0, matched = 0;
-  for (const auto& entry : markedFaces()) {
+  for (const auto& entry : testing_support::markedFaces()) {
     cv::Mat image = photo(entry.first);
     std::vector<rotrect> faces;
     ASSERT_EQ(finder.findDetailedFaces(0, image, faces), MV_OK) << entry.first;
@@ -142,7 +117,7 @@ TEST(YunetFinder, FindsEveryMarkedFaceWithScoreAndPoints) {
     for (const cv::Rect& truth : entry.second) {
       ++marked;
       for (const rotrect& f : faces) {
-        if (iou(truth, f.rect) >= 0.4) {
+        if (testing_support::overlap(truth, f.rect) >= 0.4) {
           ++matched;
           break;
         }

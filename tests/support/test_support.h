@@ -3,6 +3,7 @@
 #define MORVIK_TEST_SUPPORT_H_
 
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ cv::Mat photo(const std::string& relative);
 std::vector<char> fileBytes(const std::string& path);
 // A unique scratch path under the temporary directory.
 std::string scratchPath(const std::string& name);
+// The faces marked in faces/boxes.csv (x, y, width, height), by photo.
+std::map<std::string, std::vector<cv::Rect>> markedFaces();
+// Intersection over union of two boxes; 0 when both are empty.
+double overlap(const cv::Rect& a, const cv::Rect& b);
 
 // Redirects a standard stream into a string for the lifetime of the object.
 class StreamCapture {
