@@ -102,10 +102,13 @@ class MORVIK_API GCONFIG_MORVIK {
   // it from that box; 2 does the same, then fits the landmarks again from
   // the box the landmark model itself would draw around the first fit, so
   // that a face is described alike whichever finder drew its box (boxes of
-  // other sizes and margins than dlib's HOG finder's). describe.jitters above 1 averages the descriptors of
-  // that many randomly shifted, scaled, turned and mirrored copies of the
-  // chip (a fixed seed per face: the result is reproducible).
-  int align_mode = 0;        // 0, 1 or 2
+  // other sizes and margins than dlib's HOG finder's); 3 fits them from the
+  // box dlib's HOG finder draws around the face, searched near the face's
+  // box, as plain dlib would, and does as 2 where that finder sees no face.
+  // describe.jitters above 1 averages the descriptors of that many randomly
+  // shifted, scaled, turned and mirrored copies of the chip (a fixed seed
+  // per face: the result is reproducible).
+  int align_mode = 0;        // 0 to 3
   int describe_jitters = 0;  // 0 to 64; 0 and 1 describe the chip once
   // The YuNet finder: the lowest score of a face it keeps (0 to 1), its
   // working-size bounds (0: off), and whether bit 0x80 of a one-byte finder

@@ -18,6 +18,7 @@
 #include "morvik/global_cache.h"
 #include "analysis/box_descriptor.h"
 #include "analysis/describe_models.h"
+#include "analysis/hog_box.h"
 #include "analysis/landmarks.h"
 #include "models/model_file.h"
 #include "morvik/morvik.h"
@@ -29,8 +30,8 @@ using morvik::MetricNet;
 
 constexpr unsigned long kChipSize = 150;
 constexpr unsigned long kBatchSize = 16;
-// Landmark fits after the first in "align.mode" 2: a second one measured
-// no better on labelled pairs.
+// Landmark fits after the first in "align.mode" 2 (and in 3 without a HOG
+// box): a second one measured no better on labelled pairs.
 constexpr int kBoxSettling = 1;
 
 struct LoadMetricNet {
@@ -97,11 +98,17 @@ int computeBoxDescriptor(MetricNet& net, const cv::Mat& image, const cv::Rect& b
   const double padding = g_config.dlib_chip_padding;
   if (!usablePadding(padding)) return MV_EXCEPTION;
 
+  // Mode 3 starts from dlib's HOG box of the face, as plain dlib does, and
+  // falls back to mode 2 where the HOG finder does not see the face.
+  cv::Rect start = box;
+  bool settle = g_config.align_mode == 2;
+  if (g_config.align_mode == 3) settle = !morvik::hogBoxNear(image, box, start);
+
   cv_image<bgr_pixel> view(image);
-  rectangle rect(box.x, box.y, int64_t{box.x} + box.width - 1, int64_t{box.y} + box.height - 1);
+  rectangle rect(start.x, start.y, int64_t{start.x} + start.width - 1, int64_t{start.y} + start.height - 1);
   full_object_detection shape = dlib_get_shape(view, rect);
   if (shape.num_parts() != 68) return MV_EXCEPTION;
-  if (g_config.align_mode == 2) {
+  if (settle) {
     // The landmarks fitted again from the box the model itself would have
     // drawn around them, whatever box the finder drew.
     for (int i = 0; i < kBoxSettling; ++i) {

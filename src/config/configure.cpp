@@ -99,7 +99,7 @@ const Key kKeys[] = {
     {"find.eye_check", Kind::kInt, MV_FIELD(find_eye_check), 0, 1},
     {"find.all_members", Kind::kInt, MV_FIELD(find_all_members), 0, 1},
     {"yunet.path", Kind::kString, MV_FIELD(yunet_path)},
-    {"align.mode", Kind::kInt, MV_FIELD(align_mode), 0, 2},
+    {"align.mode", Kind::kInt, MV_FIELD(align_mode), 0, 3},
     {"describe.jitters", Kind::kInt, MV_FIELD(describe_jitters), 0, 64},
     {"yunet.score", Kind::kFloat, MV_FIELD(yunet_score)},
     {"yunet.rescale_min", Kind::kInt, MV_FIELD(yunet_rescale_min), 0, 65536},

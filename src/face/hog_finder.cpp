@@ -8,6 +8,7 @@
 
 #include "check.h"
 #include "face/detections.h"
+#include "face/frontal_faces.h"
 #include "face/frontal_faces_model.h"
 #include "engine/hog/hog_detection.h"
 #include "morvik/findface.h"
@@ -30,11 +31,16 @@ bool loadBuiltinFrontalFaces(HogDetector& detector) {
 
 }  // namespace
 
+std::shared_ptr<HogDetector> morvik::frontalFacesDetector() {
+  std::shared_ptr<HogDetector> detector =
+      cachedModel<HogDetector>([](HogDetector& d) { return loadBuiltinFrontalFaces(d); });
+  MV_CHECK(detector);
+  return detector;
+}
+
 int DlibFindFaceAlgo::findDetailedFaces(size_t /*index*/, cv::Mat& image, std::vector<rotrect>& faces) {
   if (image.cols == 0 || image.cols > morvik::kMaxHogImageWidth) return MV_INVALID_ARGS;
-  std::shared_ptr<HogDetector> pffd = cachedModel<HogDetector>(
-      [](HogDetector& detector) { return loadBuiltinFrontalFaces(detector); });
-  MV_CHECK(pffd);
+  std::shared_ptr<HogDetector> pffd = morvik::frontalFacesDetector();
   // Throws dlib::fatal_error for anything but 8-bit BGR.
   dlib::cv_image<dlib::bgr_pixel> view(image);
   const std::vector<dlib::rect_detection> found = morvik::detectHogScored(*pffd, view, 0.0, morvik::callThreads());

@@ -4,7 +4,7 @@
 // get_face_chip_details, extract_image_chip and dlib's own network give;
 // with "describe.jitters" the mean over dlib's jittered chips, the same on
 // every call. "align.mode" 2 describes a face alike from other finders'
-// boxes.
+// boxes; 3 as plain dlib does from dlib's HOG box, found near theirs.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "analysis/hog_box.h"
 #include "morvik/config.h"
 #include "morvik/morvik.h"
 #include "support/plain_dlib_net.h"
@@ -217,8 +218,63 @@ TEST_F(BoxDescriptor, ModeTwoDescribesAFaceAlikeFromBoxesOfOtherFinders) {
   EXPECT_LT(median(mode_two_gaps), median(mode_one_gaps) / 2);
 }
 
+// Mode 3 starts from the HOG finder's box near the given one: from a loose
+// box every face gets nearly plain dlib's descriptor (the HOG finder's cells
+// fall elsewhere on a part of a photo than on the whole), and exactly mode
+// 1's on dlib's own box where the face fills the photo, as a portrait;
+// where the HOG finder sees no face it is mode 2, bit for bit.
+TEST_F(BoxDescriptor, ModeThreeDescribesAFaceFromDlibsBoxNearTheGivenOne) {
+  ASSERT_GE(faces_->size(), 7u);
+  frontal_face_detector detector = get_frontal_face_detector();
+  size_t portraits = 0;
+  for (BoxFace& f : *faces_) {
+    float loose[128], own[128];
+    {
+      DescribingOptions options(3, 0);
+      mv::Face face = faceOf(looseBox(f.box));
+      ASSERT_EQ(0, ExtractVector(&f.image, &face, loose)) << f.where;
+    }
+    EXPECT_LT(distanceBetween(loose, f.plain.data()), 0.1f) << f.where;
+
+    const cv::Rect cut = cv::Rect(static_cast<int>(f.box.left() - f.box.width() / 2),
+                                  static_cast<int>(f.box.top() - f.box.height() / 2),
+                                  static_cast<int>(f.box.width() * 2), static_cast<int>(f.box.height() * 2)) &
+                         cv::Rect(0, 0, f.image.cols, f.image.rows);
+    cv::Mat portrait = f.image(cut).clone();
+    const std::vector<rectangle> boxes = detector(cv_image<bgr_pixel>(portrait));
+    // Larger faces are searched reduced, and their boxes rounded back.
+    if (boxes.size() != 1 || boxes.front().width() > morvik::kHogBoxLargestFace) continue;
+    ++portraits;
+    {
+      DescribingOptions options(3, 0);
+      mv::Face face = faceOf(looseBox(boxes.front()));
+      ASSERT_EQ(0, ExtractVector(&portrait, &face, loose)) << f.where;
+    }
+    {
+      DescribingOptions options(1, 0);
+      mv::Face face = faceOf(boxes.front());
+      ASSERT_EQ(0, ExtractVector(&portrait, &face, own)) << f.where;
+    }
+    EXPECT_EQ(0, std::memcmp(loose, own, sizeof(own))) << f.where;
+  }
+  EXPECT_GE(portraits + 3, faces_->size());
+
+  const BoxFace& f = faces_->front();
+  cv::Mat upside_down;
+  cv::flip(f.image, upside_down, 0);
+  const rectangle flipped(f.box.left(), f.image.rows - 1 - f.box.bottom(), f.box.right(),
+                          f.image.rows - 1 - f.box.top());
+  float described[2][128];
+  for (int mode : {2, 3}) {
+    DescribingOptions options(mode, 0);
+    mv::Face face = faceOf(flipped);
+    ASSERT_EQ(0, ExtractVector(&upside_down, &face, described[mode - 2]));
+  }
+  EXPECT_EQ(0, std::memcmp(described[0], described[1], sizeof(described[0])));
+}
+
 TEST(BoxDescriptorOptions, OutOfRangeValuesAreRefused) {
-  EXPECT_EQ(MV_INVALID_ARGS, setIntOption("align.mode", 3));
+  EXPECT_EQ(MV_INVALID_ARGS, setIntOption("align.mode", 4));
   EXPECT_EQ(MV_INVALID_ARGS, setIntOption("align.mode", -1));
   EXPECT_EQ(MV_INVALID_ARGS, setIntOption("describe.jitters", 65));
   EXPECT_EQ(MV_INVALID_ARGS, setIntOption("describe.jitters", -1));

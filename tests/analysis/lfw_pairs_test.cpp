@@ -2,11 +2,11 @@
 // as LFW does (same person when the distance is below 0.6; a photo without
 // a face makes its pairs "different"): the entry points' default way of
 // describing calls exactly the pairs right it always has, and "align.mode"
-// 1 on the same faces calls at least the pairs right it was measured to
-// (bench/lfw_alignment measures both against plain dlib and says why they
-// differ).
+// 1, 2 and 3 on the same faces call at least the pairs right they were
+// measured to (bench/lfw_alignment measures them against plain dlib and
+// says why they differ).
 //
-// Describing 1008 photos twice takes about a minute; under the address
+// Describing 1008 photos four times takes about a minute; under the address
 // sanitizer, several times that, so the sanitizer build leaves it out (the
 // code it runs is the code the other descriptor tests run there).
 #include <chrono>
@@ -35,13 +35,15 @@ namespace {
 constexpr double kSamePerson = 0.6;
 constexpr auto kChain = static_cast<mv::FindFaceAlgoType>(mv::FindLBP | mv::FindHaar | mv::FindDlib | mv::FindCNN);
 // Pairs called right, of 600, by the entry points' defaults and by
-// "align.mode" 1 and 2 on the chain's faces. Plain dlib (HOG detector, again
-// on the image upsampled once, landmarks on the photo, dlib's chip and
-// network) calls 589 right: mode 1 on its HOG boxes 587 (it misses the two
-// faces found only upsampled), on the chain's boxes 585, mode 2 on them 587.
+// "align.mode" 1, 2 and 3 on the chain's faces. Plain dlib (HOG detector,
+// again on the image upsampled once, landmarks on the photo, dlib's chip
+// and network) calls 589 right: mode 1 on its HOG boxes 587 (it misses the
+// two faces found only upsampled), on the chain's boxes 585, mode 2 on them
+// 587, mode 3 (dlib's HOG box near the chain's) 588.
 constexpr size_t kDefaultsRight = 575;
 constexpr size_t kModeOneRight = 585;
 constexpr size_t kModeTwoRight = 587;
+constexpr size_t kModeThreeRight = 588;
 
 using Pair = testing_support::LfwPair;
 
@@ -55,7 +57,7 @@ int setAlignMode(int mode) { return SetOption("align.mode", &mode, sizeof(mode))
 // The descriptors of a photo's largest face in each mode; empty when the
 // chain finds no face.
 struct Described {
-  std::vector<float> modes[3];
+  std::vector<float> modes[4];
 };
 
 Described describe(const std::string& path) {
@@ -66,7 +68,7 @@ Described describe(const std::string& path) {
   mv::Face faces[16] = {};
   size_t count = 16;
   if (ExtractFaces(&image, faces, &count, kChain) != 0 || count == 0) return d;
-  for (int mode : {0, 1, 2}) {
+  for (int mode : {0, 1, 2, 3}) {
     EXPECT_EQ(0, setAlignMode(mode));
     mv::Face face = faces[0];
     mv::FaceData data{};
@@ -110,13 +112,15 @@ TEST(LfwPairs, DefaultsKeepTheirScoreAndTheBoxModesKeepTheirGain) {
   const size_t defaults = pairsRight(pairs, photos, 0);
   const size_t mode1 = pairsRight(pairs, photos, 1);
   const size_t mode2 = pairsRight(pairs, photos, 2);
+  const size_t mode3 = pairsRight(pairs, photos, 3);
   std::cout << photos.size() << " photos in "
             << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
-            << " s; pairs right: defaults " << defaults << ", align.mode 1 " << mode1 << ", align.mode 2 " << mode2 << " (of " << pairs.size()
-            << ")\n";
+            << " s; pairs right: defaults " << defaults << ", align.mode 1 " << mode1 << ", align.mode 2 " << mode2
+            << ", align.mode 3 " << mode3 << " (of " << pairs.size() << ")\n";
   EXPECT_EQ(kDefaultsRight, defaults);
   EXPECT_GE(mode1, kModeOneRight);
   EXPECT_GE(mode2, kModeTwoRight);
+  EXPECT_GE(mode3, kModeThreeRight);
 }
 
 }  // namespace

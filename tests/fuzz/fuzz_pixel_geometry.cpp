@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto algo = static_cast<MvFindFaceAlgoType>(data[6]);
   const int call = data[7] % 3;
   const bool wide = (data[7] / 3) % 2 == 1;
+  const int align_mode = (data[7] / 6) % 4;
 
   const size_t row = size_t(width) * channelsOf(format);
   const size_t stride = padding == 0 ? 0 : row + padding;
@@ -118,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   checkFaces(faces, count, width, height);
 
   // Faces found are described too, now and then: the alignment and the
-  // landmarks see the same odd geometry.
+  // landmarks see the same odd geometry, in every way of aligning.
+  FUZZ_EXPECT(setInt("align.mode", align_mode) == MV_OK);
   if (call == 1) {
     MvFaceData described[1];
     size_t described_size = 1;
