@@ -22,13 +22,13 @@ using Finders = uint32_t;
 // The YuNet finder: on ordinary photos it finds far more of the faces than
 // the chain of the other finders, in one pass, with each face's eyes.
 constexpr Finders kDefaultAlgo = mv::FindYunetAlways;
-// Faces are described as plain dlib describes them, from the box the
-// landmark model draws around the face the finder found ("align.mode" 2):
-// more pairs of photos of one person called right than with the
-// eyes-upright crop of the library's own default, and alike whichever
-// finder drew the box (figures in the README). -o align.mode=... overrides
-// it.
-constexpr int kDefaultAlignMode = 2;
+// Faces are described as plain dlib describes them, from the box dlib's HOG
+// finder draws around the face the finder found, or where it sees none,
+// from the box the landmark model draws around it ("align.mode" 3): more
+// pairs of photos of one person called right than with the eyes-upright
+// crop of the library's own default, and alike whichever finder found the
+// face (figures in the README). -o align.mode=... overrides it.
+constexpr int kDefaultAlignMode = 3;
 constexpr size_t kDefaultMaxFaces = 256;
 constexpr long long kLargestMaxFaces = 100000;
 

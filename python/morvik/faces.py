@@ -29,11 +29,12 @@ _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 # and five points.
 FIND_DEFAULT = FIND_YUNET
 _ALL_FINDERS = 0xFF | FIND_YUNET
-# How describe() aligns a face unless told otherwise ("align.mode"): 2
-# describes it as plain dlib does, from the box the landmark model draws
-# around the face the finder found, which calls more pairs of photos right
+# How describe() aligns a face unless told otherwise ("align.mode"): 3
+# describes it as plain dlib does, from the box dlib's HOG finder draws
+# around the face the finder found (or, where it sees none, the box the
+# landmark model draws around it), which calls more pairs of photos right
 # than the library's own default 0 (README).
-ALIGN_DEFAULT = 2
+ALIGN_DEFAULT = 3
 
 #: A finder selection: bits (FIND_HOG | FIND_CNN) or the command line's names
 #: joined by '+' or ',' ("yunet", "hog", "cnn", "hog+cnn", ...; see finder_names()).

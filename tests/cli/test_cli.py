@@ -276,18 +276,18 @@ class SearchIndexTest(unittest.TestCase):
     def test_records_say_how_their_descriptors_were_made_and_mixes_are_flagged(self):
         for line in self.lines:
             record = json.loads(line)
-            self.assertEqual((record["finder"], record["align_mode"]), (0x08, 2), record["photo"])
+            self.assertEqual((record["finder"], record["align_mode"]), (0x08, 3), record["photo"])
         self.assertNotIn("WARNING", self.search(self.jsonl).stderr)
         other_way = run("-o", "align.mode=0", "search", "--algo", "hog", self.jsonl,
                         data("people/obama/obama2.jpg"))
         self.assertEqual(other_way.returncode, 0, other_way.stderr)
         self.assertIn("WARNING", other_way.stderr)
-        self.assertIn("the query by finder 0x08, align.mode 0; 5 faces by finder 0x08, align.mode 2",
+        self.assertIn("the query by finder 0x08, align.mode 0; 5 faces by finder 0x08, align.mode 3",
                       other_way.stderr)
-        mixed = self.copy("mixed.jsonl", self.lines[:-1] + [self.lines[-1].replace('"align_mode":2', '"align_mode":0')])
+        mixed = self.copy("mixed.jsonl", self.lines[:-1] + [self.lines[-1].replace('"align_mode":3', '"align_mode":0')])
         clustered = run("cluster", mixed, "--out", os.path.join(self.tmp.name, "mixed"))
         self.assertEqual(clustered.returncode, 0, clustered.stderr)
-        self.assertIn("1 face by finder 0x08, align.mode 0; 4 faces by finder 0x08, align.mode 2",
+        self.assertIn("1 face by finder 0x08, align.mode 0; 4 faces by finder 0x08, align.mode 3",
                       clustered.stderr)
 
     def test_cluster_groups_the_two_men(self):
