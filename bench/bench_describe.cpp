@@ -55,6 +55,25 @@ void BM_ExtractVector(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtractVector)->Unit(benchmark::kMillisecond)->UseRealTime()->Threads(1)->Threads(2);
 
+// One face described in each "align.mode" (0 the library's default; 3
+// adds the HOG finder's search near the face to 1's landmark fit).
+void BM_ExtractVectorByAlignMode(benchmark::State& state) {
+  const Scene& s = scene();
+  if (s.faces.empty()) return state.SkipWithError("no face found");
+  int mode = static_cast<int>(state.range(0));
+  if (SetOption("align.mode", &mode, sizeof(mode)) != 0) return state.SkipWithError("align.mode refused");
+  float descriptor[128];
+  for (auto _ : state) {
+    mv::Face face = s.faces[0];
+    benchmark::DoNotOptimize(ExtractVector(&s.image, &face, descriptor));
+    benchmark::ClobberMemory();
+  }
+  mode = 0;
+  SetOption("align.mode", &mode, sizeof(mode));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ExtractVectorByAlignMode)->Unit(benchmark::kMillisecond)->UseRealTime()->DenseRange(0, 3);
+
 void BM_ExtractFacesInfo(benchmark::State& state) {
   const Scene& s = scene();
   std::vector<mv::FaceData> data(2);

@@ -8,7 +8,8 @@
 //  - with the library's defaults (the given finder chain, eyes, upright
 //    crop, landmarks on the crop);
 //  - the same with the eyes moved to the landmarks' eye centres;
-//  - with "align.mode" 1 on the library's face and on plain dlib's box;
+//  - with "align.mode" 1 on the library's face and on plain dlib's box, and
+//    with modes 2 and 3 on the library's face;
 //  - optionally with "describe.jitters" N in either mode;
 // and it compares each photo's eyes with the landmarks' eye centres (an
 // eye that is really an eyebrow, a nostril, the same eye twice, the two
@@ -17,7 +18,7 @@
 // counts for the pairs that plain dlib calls right and the library wrong.
 //
 //   ./build/bench/lfw_alignment ../shared/lfw-dev [--algo 0x1E] [--find-yunet 0|1] [--jitters N]
-//                               [--csv per_photo.csv]
+//                               [--csv per_photo.csv] [--dump descriptors.tsv]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -261,6 +262,7 @@ struct Tool {
     }
     withOptions(1, 0, [&] { describe(image, faces, "align.mode 1", p); });
     withOptions(2, 0, [&] { describe(image, faces, "align.mode 2", p); });
+    withOptions(3, 0, [&] { describe(image, faces, "align.mode 3", p); });
     if (p.dlib_found && !p.dlib_upsampled) {
       std::vector<mv::Face> box(1);
       box[0].rect = mv::Rectangle{p.dlib_box.x, p.dlib_box.y, p.dlib_box.width, p.dlib_box.height};
@@ -361,7 +363,7 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   Tool tool;
   tool.algo = static_cast<mv::FindFaceAlgoType>(0x1E);
-  std::string csv;
+  std::string csv, dump;
   size_t limit = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
@@ -369,6 +371,7 @@ int main(int argc, char** argv) {
     if (arg == "--plain-dlib") tool.plain_dlib = std::atoi(argv[i + 1]) != 0;
     if (arg == "--jitters") tool.jitters = std::atoi(argv[i + 1]);
     if (arg == "--csv") csv = argv[i + 1];
+    if (arg == "--dump") dump = argv[i + 1];
     if (arg == "--limit") limit = std::strtoul(argv[i + 1], nullptr, 10);
     // With 1, bit 0x80 of --algo selects the YuNet finder.
     if (arg == "--find-yunet") g_config.find_yunet = std::atoi(argv[i + 1]);
@@ -491,6 +494,19 @@ int main(int argc, char** argv) {
   std::printf("pairs the library defaults call right and plain dlib wrong:\n");
   for (const auto& [k, n] : won) std::printf("  %-60s %zu\n", k.c_str(), n);
 
+  if (!dump.empty()) {
+    // Every way's descriptor of every photo, for trying combinations of
+    // ways without describing the photos again.
+    std::ofstream out(dump);
+    out.precision(9);
+    for (const auto& [path, p] : photos) {
+      for (const auto& [way, w] : p.ways) {
+        out << path << "\t" << way;
+        for (float x : w.v) out << "\t" << x;
+        out << "\n";
+      }
+    }
+  }
   if (!csv.empty()) {
     std::ofstream out(csv);
     out << "photo,dlib_found,lib_found,from_shape,box_iou,eye_case,lib_angle,shape_angle,chip_diff,gap_lib_dlib\n";
