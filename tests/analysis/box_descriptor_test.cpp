@@ -236,11 +236,9 @@ TEST_F(BoxDescriptor, ModeThreeDescribesAFaceFromDlibsBoxNearTheGivenOne) {
     }
     EXPECT_LT(distanceBetween(loose, f.plain.data()), 0.1f) << f.where;
 
-    const cv::Rect cut = cv::Rect(static_cast<int>(f.box.left() - f.box.width() / 2),
-                                  static_cast<int>(f.box.top() - f.box.height() / 2),
-                                  static_cast<int>(f.box.width() * 2), static_cast<int>(f.box.height() * 2)) &
-                         cv::Rect(0, 0, f.image.cols, f.image.rows);
-    cv::Mat portrait = f.image(cut).clone();
+    cv::Mat portrait = testing_support::portraitAround(
+        f.image, cv::Rect(static_cast<int>(f.box.left()), static_cast<int>(f.box.top()),
+                          static_cast<int>(f.box.width()), static_cast<int>(f.box.height())));
     const std::vector<rectangle> boxes = detector(cv_image<bgr_pixel>(portrait));
     // Larger faces are searched reduced, and their boxes rounded back.
     if (boxes.size() != 1 || boxes.front().width() > morvik::kHogBoxLargestFace) continue;

@@ -35,16 +35,24 @@ std::vector<dlib::rectangle> hogFaces(const cv::Mat& image) {
   return detector(dlib::cv_image<dlib::bgr_pixel>(image));
 }
 
+// A photo of one face, and the HOG finder's box of it.
+struct OneFace {
+  cv::Mat photo;
+  cv::Rect face;
+};
+
+OneFace oneFace() {
+  OneFace one{testing_support::photo("people/obama/obama2.jpg"), cv::Rect()};
+  if (one.photo.empty()) return one;
+  const std::vector<dlib::rectangle> whole = hogFaces(one.photo);
+  if (!whole.empty()) one.face = toCv(whole.front());
+  return one;
+}
+
 TEST(HogBoxNear, AFaceFillingThePhotoGetsTheFindersOwnBox) {
-  const cv::Mat photo = testing_support::photo("people/obama/obama2.jpg");
-  ASSERT_FALSE(photo.empty());
-  const std::vector<dlib::rectangle> whole = hogFaces(photo);
-  ASSERT_FALSE(whole.empty());
-  // A photo cut around the face, as a portrait: the face fills most of it.
-  const cv::Rect face = toCv(whole.front());
-  const cv::Rect cut = cv::Rect(face.x - face.width / 2, face.y - face.height / 2, face.width * 2, face.height * 2) &
-                       cv::Rect(0, 0, photo.cols, photo.rows);
-  const cv::Mat portrait = photo(cut).clone();
+  const OneFace one = oneFace();
+  ASSERT_FALSE(one.face.empty());
+  const cv::Mat portrait = testing_support::portraitAround(one.photo, one.face);
   const std::vector<dlib::rectangle> own = hogFaces(portrait);
   ASSERT_EQ(1u, own.size());
   cv::Rect found;
@@ -66,14 +74,11 @@ TEST(HogBoxNear, FacesOfALargerPhotoGetABoxOfTheSameFace) {
 }
 
 TEST(HogBoxNear, NoBoxWhereTheFinderSeesNoFace) {
-  const cv::Mat photo = testing_support::photo("people/obama/obama2.jpg");
-  ASSERT_FALSE(photo.empty());
-  const std::vector<dlib::rectangle> whole = hogFaces(photo);
-  ASSERT_FALSE(whole.empty());
-  const cv::Rect face = toCv(whole.front());
+  const OneFace one = oneFace();
+  ASSERT_FALSE(one.face.empty());
   cv::Mat upside_down;
-  cv::flip(photo, upside_down, 0);
-  const cv::Rect flipped(face.x, photo.rows - face.y - face.height, face.width, face.height);
+  cv::flip(one.photo, upside_down, 0);
+  const cv::Rect flipped(one.face.x, one.photo.rows - one.face.y - one.face.height, one.face.width, one.face.height);
   cv::Rect found(1, 2, 3, 4);
   EXPECT_FALSE(morvik::hogBoxNear(upside_down, flipped, found));
   const cv::Mat grey(600, 800, CV_8UC3, cv::Scalar(128, 128, 128));

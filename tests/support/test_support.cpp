@@ -35,6 +35,12 @@ double overlap(const cv::Rect& a, const cv::Rect& b) {
   return all > 0 ? common / all : 0.0;
 }
 
+cv::Mat portraitAround(const cv::Mat& photo, const cv::Rect& face) {
+  const cv::Rect cut = cv::Rect(face.x - face.width / 2, face.y - face.height / 2, face.width * 2, face.height * 2) &
+                       cv::Rect(0, 0, photo.cols, photo.rows);
+  return photo(cut).clone();
+}
+
 cv::Mat photo(const std::string& relative) { return cv::imread(testdata(relative), cv::IMREAD_COLOR); }
 
 std::vector<char> fileBytes(const std::string& path) {

@@ -45,6 +45,9 @@ std::string scratchPath(const std::string& name);
 std::map<std::string, std::vector<cv::Rect>> markedFaces();
 // Intersection over union of two boxes; 0 when both are empty.
 double overlap(const cv::Rect& a, const cv::Rect& b);
+// The photo cut to twice the face's box around its centre (within the
+// photo), a copy: a portrait in which the face fills most of the frame.
+cv::Mat portraitAround(const cv::Mat& photo, const cv::Rect& face);
 
 // Redirects a standard stream into a string for the lifetime of the object.
 class StreamCapture {
